@@ -1,0 +1,69 @@
+// Reader and writer of the settings file: "[SECTION]" headers, "KEY=value"
+// lines and "#" comments. Loads the whole file, answers typed lookups, records
+// changes and writes the whole document back on Save.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace qmr {
+
+struct IniEntry {
+  std::string key;
+  std::string value;
+  std::string comment;
+};
+
+struct IniSection {
+  std::string name;
+  std::string comment;
+  std::vector<std::unique_ptr<IniEntry>> entries;
+  std::unordered_map<std::string, IniEntry*> index;
+
+  IniEntry* Find(const std::string& key) const;
+};
+
+class IniFile {
+ public:
+  IniFile() = default;
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+
+  bool Load(const std::string& path);
+  // Saves to path (or the stored path when empty). False when nothing
+  // changed, there is no path, the document is empty or writing fails.
+  bool Save(const std::string& path = std::string());
+
+  bool GetString(const std::string& section, const std::string& key, const std::string& def,
+                 std::string& value, std::string* comment = nullptr) const;
+  bool GetInt(const std::string& section, const std::string& key, int def, int& value) const;
+  bool GetTriple(const std::string& section, const std::string& key, int defA, int defB,
+                 int defC, std::uint8_t& a, std::uint8_t& b, std::uint8_t& c) const;
+  // Number of keys in the section; 0 when absent or the name is empty.
+  int GetKeyCount(const std::string& section) const;
+
+  bool SetString(const std::string& section, const std::string& key, const std::string& value,
+                 const std::string* comment = nullptr);
+  bool SetInt(const std::string& section, const std::string& key, int value,
+              const std::string* comment = nullptr);
+  bool SetTriple(const std::string& section, const std::string& key, int a, int b, int c,
+                 const std::string* comment = nullptr);
+
+  bool Modified() const { return modified_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  IniSection* FindSection(const std::string& name) const;
+  IniEntry* FindEntry(const std::string& section, const std::string& key) const;
+  IniEntry* WriteEntry(const std::string& section, const std::string& key);
+
+  std::string path_;
+  std::vector<std::unique_ptr<IniSection>> sections_;
+  std::unordered_map<std::string, IniSection*> index_;
+  bool modified_ = false;
+};
+
+}  // namespace qmr
