@@ -1,0 +1,58 @@
+#include "app/scheduler.h"
+
+namespace qmr {
+
+namespace {
+
+int SecondOfDay(int hour, int minute, int second) { return hour * 3600 + minute * 60 + second; }
+
+}  // namespace
+
+bool ScheduleDue(const CameraSchedule& schedule, const SystemTime& now) {
+  if (now.dayOfWeek > 6 || !schedule.days[now.dayOfWeek]) return false;
+  // Start and stop are today's instants at now's milliseconds, so comparing
+  // whole seconds of the day gives the same answer.
+  const int current = SecondOfDay(now.hour, now.minute, now.second);
+  const int start = SecondOfDay(schedule.startHour, schedule.startMinute, schedule.startSecond);
+  const int stop = SecondOfDay(schedule.stopHour, schedule.stopMinute, schedule.stopSecond);
+  return start <= current && current < stop;
+}
+
+Scheduler::Scheduler(const std::vector<std::unique_ptr<CameraEntry>>& cameras,
+                     ScheduleTarget& target, Clock clock)
+    : cameras_(cameras), target_(target), clock_(std::move(clock)) {}
+
+void Scheduler::Tick() {
+  target_.PostTransferTick();
+  const SystemTime now = clock_();
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    if (StopFlag.load() != 0) return;
+    const CameraSchedule schedule = cameras_[i]->GetSchedule();
+    if (!ScheduleDue(schedule, now)) continue;
+    const int index = static_cast<int>(i);
+    if (!target_.EnsureCameraOpen(index)) continue;
+    // Nothing is ever switched off here: a period that ended leaves what it
+    // started running until the user stops it.
+    if (schedule.recordVideo) {
+      if (!target_.IsRecording(index)) target_.StartRecording(index);
+    } else {
+      if (!target_.IsDetecting(index)) target_.StartDetecting(index);
+    }
+  }
+}
+
+void Scheduler::Run() {
+  std::uint32_t last = TickCount();
+  while (StopFlag.load() == 0) {
+    const std::uint32_t now = TickCount();
+    if (TickIntervalPassed(last, now, kTickIntervalMs)) {
+      last = now;
+      Tick();
+    }
+    SleepMs(kSleepMs);
+  }
+}
+
+void Scheduler::ThreadMain(void* scheduler) { static_cast<Scheduler*>(scheduler)->Run(); }
+
+}  // namespace qmr

@@ -1,0 +1,66 @@
+// The scheduler thread: twice a second it ticks the transfer thread and keeps
+// every camera whose weekly schedule is due open and recording (or detecting).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/process.h"
+#include "capture/camera_entry.h"
+
+namespace qmr {
+
+// What the scheduler does to the program. The main frame implements it by
+// running each operation on the user-interface thread; tests use a double.
+class ScheduleTarget {
+ public:
+  virtual ~ScheduleTarget() = default;
+  // Sends the transfer thread its tick; failure (no transfer thread) is ignored.
+  virtual void PostTransferTick() = 0;
+  // Makes sure camera `index` has a running window: opens it when the entry
+  // is not in use (dropping a window whose start failed). False when there is
+  // no running window for it afterwards.
+  virtual bool EnsureCameraOpen(int index) = 0;
+  virtual bool IsRecording(int index) = 0;
+  // Starts a recording whose messages go to the log file.
+  virtual bool StartRecording(int index) = 0;
+  virtual bool IsDetecting(int index) = 0;
+  virtual bool StartDetecting(int index) = 0;
+};
+
+// True when the schedule's period holds the local time `now`: today's day flag
+// is on and start <= now < stop, both taken today at now's milliseconds. An
+// empty period (start equal to or after stop) is never due.
+bool ScheduleDue(const CameraSchedule& schedule, const SystemTime& now);
+
+class Scheduler {
+ public:
+  using Clock = std::function<SystemTime()>;
+  static constexpr std::uint32_t kTickIntervalMs = 500;
+  static constexpr int kSleepMs = 30;
+
+  Scheduler(const std::vector<std::unique_ptr<CameraEntry>>& cameras, ScheduleTarget& target,
+            Clock clock = GetLocalTime);
+
+  // One tick: the transfer tick, then every due camera in list order.
+  void Tick();
+  // Ticks at least every 500 ms (30 ms sleeps) until StopFlag is set.
+  void Run();
+
+  // Thread function for StartThread; the argument is a Scheduler*.
+  static void ThreadMain(void* scheduler);
+
+ private:
+  const std::vector<std::unique_ptr<CameraEntry>>& cameras_;
+  ScheduleTarget& target_;
+  Clock clock_;
+};
+
+// True when at least `interval` ms passed from `last` to `now` on a 32-bit
+// millisecond counter, also across its wrap-around.
+inline bool TickIntervalPassed(std::uint32_t last, std::uint32_t now, std::uint32_t interval) {
+  return static_cast<std::uint32_t>(now - last) >= interval;
+}
+
+}  // namespace qmr
