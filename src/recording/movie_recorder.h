@@ -1,0 +1,77 @@
+// One recording from start to stop: a VideoCompressor and an AviWriter used
+// together, shared by the camera's recording by hand and the detector's
+// motion recording. Thread-safe: Start, WriteFrame and Stop may come from
+// different threads; a frame in progress finishes before Stop closes the file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "recording/avi_writer.h"
+#include "recording/bitmap_info.h"
+#include "recording/video_compressor.h"
+
+namespace qmr {
+
+class MovieRecorder {
+ public:
+  enum class Failure {
+    kNone,
+    kNoCompressor,  // handler code 0
+    kNoFileName,
+    kCompressor,    // the compressor cannot be opened or started
+    kFile,          // the file cannot be created
+    kStreams,       // the streams cannot be written
+  };
+
+  // The texts the user sees for those failures.
+  static constexpr const char* kNoCompressorText =
+      "In order to save AVI file, please choose a compress codec first!";
+  static constexpr const char* kCompressorText = "Failed to initialize compressor";
+  static constexpr const char* kFileTextFormat = "AVI file %s can not be created";
+
+  MovieRecorder() = default;
+  virtual ~MovieRecorder();
+  MovieRecorder(const MovieRecorder&) = delete;
+  MovieRecorder& operator=(const MovieRecorder&) = delete;
+
+  // Opens the compressor (quality in hundredths of a percent, 0 = the
+  // compressor's default), creates the file and its streams. On failure
+  // nothing stays open, no file is left behind, and Failed()/Message() say
+  // why. Stops a running recording first.
+  bool Start(const std::string& path, std::uint32_t handler, int quality,
+             const BitmapInfoHeader& format, int frameRate, int bitRate = 0);
+  // Compresses one frame (format.sizeImage bytes, 24-bit bottom-up) and
+  // writes it with its stamp text. False when not recording, or when the
+  // frame could not be compressed or written (the recording goes on).
+  bool WriteFrame(const std::uint8_t* pixels, const std::string& stampText);
+  // Finishes the file and ends the compressor. True also when nothing ran.
+  bool Stop();
+  // Stops and deletes the file (a motion recording no longer wanted).
+  void Discard();
+
+  bool IsRecording() const { return recording_.load(); }
+  std::string Path() const;
+  std::uint32_t FramesWritten() const;
+
+  Failure Failed() const { return failure_; }
+  // The message for the last failure ("" after success): kNoCompressorText,
+  // kCompressorText, or the file text with the path filled in.
+  const std::string& Message() const { return message_; }
+
+ private:
+  bool Fail(Failure failure, const std::string& path);
+
+  mutable std::mutex mutex_;
+  std::atomic<bool> recording_{false};
+  VideoCompressor compressor_;
+  AviWriter writer_;
+  BitmapInfoHeader format_;
+  std::string path_;
+  Failure failure_ = Failure::kNone;
+  std::string message_;
+};
+
+}  // namespace qmr
