@@ -1,0 +1,279 @@
+#include "motion/motion_detector.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "app/app_context.h"
+#include "capture/capture_device.h"
+#include "capture/video_frame.h"
+#include "config/ini_file.h"
+#include "config/settings.h"
+#include "motion/pixel_test.h"
+
+namespace qmr {
+
+namespace {
+
+// Whole pixel value of a zone coordinate, truncated toward zero and kept in
+// range (coordinates come from the settings file and the editor).
+long long Whole(double value) {
+  if (!(value == value)) return 0;
+  return static_cast<long long>(std::clamp(std::trunc(value), -1e12, 1e12));
+}
+
+// Pixels per run compared with memcmp before any pixel is judged: a run that
+// did not change at all is skipped. Even, so the 2-pixel sampling grid keeps
+// its phase across runs.
+constexpr int kRunPixels = 64;
+
+struct MaskSpan {
+  double left;
+  double right;
+};
+
+// Judges the sampled pixels x = xs, xs + step, ... < xe of one stored row,
+// skipping points inside any span. Returns true as soon as count reaches
+// trigger (and is above 0).
+bool ScanRow(const std::uint8_t* reference, const std::uint8_t* current, long long xs,
+             long long xe, const std::vector<MaskSpan>& skips, long long& count,
+             long long trigger) {
+  const long long need = std::max<long long>(trigger, 1);
+  for (long long runStart = xs; runStart < xe; runStart += kRunPixels) {
+    const long long runEnd = std::min<long long>(runStart + kRunPixels, xe);
+    // The last sampled pixel of the run starts before runEnd, so its three
+    // bytes end at or before 3 * runEnd.
+    const size_t offset = static_cast<size_t>(runStart) * 3;
+    const size_t bytes = static_cast<size_t>(runEnd - runStart) * 3;
+    if (std::memcmp(reference + offset, current + offset, bytes) == 0) continue;
+    for (long long x = runStart; x < runEnd; x += MotionDetector::kStepX) {
+      if (!skips.empty()) {
+        const double fx = static_cast<double>(x);
+        bool masked = false;
+        for (const MaskSpan& span : skips) {
+          if (span.left <= fx && fx <= span.right) {
+            masked = true;
+            break;
+          }
+        }
+        if (masked) continue;
+      }
+      const size_t at = static_cast<size_t>(x) * 3;
+      if (PixelChanged(reference + at, current + at)) {
+        if (++count >= need) return true;
+      }
+    }
+  }
+  return false;
+}
+
+// First value >= lower on the grid start, start + step, ...
+long long FirstOnGrid(long long start, long long lower, long long step) {
+  if (start >= lower) return start;
+  const long long steps = (lower - start + step - 1) / step;
+  return start + steps * step;
+}
+
+}  // namespace
+
+MotionDetector::MotionDetector(AppContext* context, std::string cameraName)
+    : context_(context), cameraName_(std::move(cameraName)) {
+  if (context_ != nullptr) {
+    AppContext* ctx = context_;
+    SetMinimumSecondsSource([ctx] { return ctx->Settings().Get().duration; });
+  }
+}
+
+MotionDetector::~MotionDetector() { SetRunning(false); }
+
+void MotionDetector::SetDevice(CaptureDevice* device) {
+  device_ = device;
+  if (device == nullptr) {
+    SetFrameSource(static_cast<const FrameBuffer*>(nullptr));
+    return;
+  }
+  SetFrameSource(&device->Frames());
+  device->SetMotionDetector(this);
+}
+
+void MotionDetector::LoadZoneSettings(const IniFile& ini) {
+  if (ini.GetKeyCount(cameraName_) <= 0) return;
+  std::string text;
+  ini.GetString(cameraName_, "SENSIBLE_ZONES", "", text);
+  if (!text.empty()) LoadZones(text, false);
+  text.clear();
+  ini.GetString(cameraName_, "MASK_ZONES", "", text);
+  if (!text.empty()) LoadZones(text, true);
+  text.clear();
+  ini.GetString(cameraName_, "ZONE_SIZE", "", text);
+  int width = 0;
+  int height = 0;
+  if (std::sscanf(text.c_str(), "%d,%d", &width, &height) == 2) SetZoneSize(width, height);
+  int threshold = kDefaultThreshold;
+  ini.GetInt(cameraName_, "THRESHOLD", kDefaultThreshold, threshold);
+  // Clamped like the editor's value, so a stored 0 behaves after a restart
+  // as it did when it was entered.
+  SetThreshold(threshold);
+}
+
+void MotionDetector::LoadZones(const std::string& text, bool isMask) {
+  std::lock_guard<std::mutex> lock(zonesMutex_);
+  ParseZoneList(text, isMask, isMask ? maskZones_ : sensibleZones_);
+  ZonesChanged();
+}
+
+void MotionDetector::SetZones(const ZoneList& sensible, const ZoneList& mask) {
+  ClearZones();
+  std::lock_guard<std::mutex> lock(zonesMutex_);
+  CopyZones(sensible, sensibleZones_);
+  CopyZones(mask, maskZones_);
+  ZonesChanged();
+}
+
+void MotionDetector::GetZones(ZoneList& sensibleOut, ZoneList& maskOut) const {
+  std::lock_guard<std::mutex> lock(zonesMutex_);
+  CopyZones(sensibleZones_, sensibleOut);
+  CopyZones(maskZones_, maskOut);
+}
+
+void MotionDetector::ClearZones() {
+  SetRunning(false);
+  std::lock_guard<std::mutex> lock(zonesMutex_);
+  sensibleZones_.clear();
+  maskZones_.clear();
+  ZonesChanged();
+}
+
+void MotionDetector::SetZoneSize(int width, int height) {
+  std::lock_guard<std::mutex> lock(zonesMutex_);
+  zoneWidth_ = width;
+  zoneHeight_ = height;
+  ZonesChanged();
+}
+
+bool MotionDetector::ZonesApply(int width, int height) const {
+  return width == zoneWidth_.load() && height == zoneHeight_.load() && !sensibleZones_.empty();
+}
+
+void MotionDetector::ComputeTriggerCount(int width, int height) {
+  long long area = 0;
+  {
+    std::lock_guard<std::mutex> lock(zonesMutex_);
+    if (ZonesApply(width, height)) {
+      for (const auto& zone : sensibleZones_) {
+        area += Whole(zone->bottom - zone->top) * Whole(zone->right - zone->left);
+      }
+      for (const auto& zone : maskZones_) {
+        area -= Whole(zone->bottom - zone->top) * Whole(zone->right - zone->left);
+      }
+    } else {
+      area = static_cast<long long>(width) * height;
+    }
+  }
+  // 64-bit so that large pictures cannot overflow; a negative area (masks
+  // larger than their zones) gives 0, the most sensitive count.
+  const long long count = Threshold() * area / (kStepX * kStepY * 100LL);
+  triggerCount_ = static_cast<int>(std::clamp<long long>(count, 0, INT_MAX));
+}
+
+bool MotionDetector::IsPixelChanged(int x, int y) const {
+  const VideoFrame& current = CurrentFrame();
+  const VideoFrame& reference = ReferenceFrame();
+  if (current.pixels.Length() == 0 || reference.pixels.Length() == 0) return false;
+  const long long width = current.Width();
+  if (x < 0 || y < 0 || x >= width) return false;
+  const long long offset = (static_cast<long long>(y) * width + x) * 3;
+  if (offset + 3 > current.pixels.Length() || offset + 3 > reference.pixels.Length()) {
+    return false;
+  }
+  return PixelChanged(reference.pixels.Data() + offset, current.pixels.Data() + offset);
+}
+
+bool MotionDetector::Detect() {
+  VideoFrame& current = CurrentFrame();
+  const VideoFrame& reference = ReferenceFrame();
+  if (reference.pixels.Length() == 0 || reference.header.width != current.header.width ||
+      reference.header.height != current.header.height ||
+      reference.header.bitCount != current.header.bitCount) {
+    CopyCurrentToReference();
+    return false;
+  }
+  const int width = current.Width();
+  const int height = current.Height();
+  const long long frameBytes = static_cast<long long>(width) * height * 3;
+  // Only whole 24-bit frames can be judged; anything else is no motion.
+  if (width <= 0 || height <= 0 || current.header.bitCount != 24 ||
+      current.pixels.Length() < frameBytes || reference.pixels.Length() < frameBytes) {
+    return false;
+  }
+
+  const int threshold = Threshold();
+  const unsigned version = zonesVersion_.load();
+  if (triggerCount_.load() == 0 || threshold != triggerThreshold_ || version != triggerVersion_ ||
+      width != triggerWidth_ || height != triggerHeight_) {
+    ComputeTriggerCount(width, height);
+    triggerThreshold_ = threshold;
+    triggerVersion_ = version;
+    triggerWidth_ = width;
+    triggerHeight_ = height;
+  }
+
+  std::lock_guard<std::mutex> lock(zonesMutex_);
+  if (ZonesApply(width, height)) return DetectInZones(width, height);
+  return DetectWholePicture(width, height);
+}
+
+bool MotionDetector::DetectWholePicture(int width, int height) {
+  const std::uint8_t* reference = ReferenceFrame().pixels.Data();
+  const std::uint8_t* current = CurrentFrame().pixels.Data();
+  const size_t stride = static_cast<size_t>(width) * 3;
+  const long long trigger = triggerCount_.load();
+  const std::vector<MaskSpan> noSkips;
+  long long count = 0;
+  for (int y = 0; y < height; y += kStepY) {
+    const size_t row = static_cast<size_t>(y) * stride;
+    if (ScanRow(reference + row, current + row, 0, width, noSkips, count, trigger)) return true;
+  }
+  return false;
+}
+
+bool MotionDetector::DetectInZones(int width, int height) {
+  const std::uint8_t* reference = ReferenceFrame().pixels.Data();
+  const std::uint8_t* current = CurrentFrame().pixels.Data();
+  const size_t stride = static_cast<size_t>(width) * 3;
+  const long long trigger = triggerCount_.load();
+  long long count = 0;
+  std::vector<MaskSpan> spans;
+  // The count is one total over all zones, and it only grows, so the order
+  // in which points are visited cannot change the verdict: rows are walked
+  // in memory order. Points outside the picture are never read.
+  for (const auto& zone : sensibleZones_) {
+    const long long left = Whole(zone->left);
+    const long long right = Whole(zone->right);
+    const long long top = Whole(zone->top);
+    const long long bottom = Whole(zone->bottom);
+    const long long xs = FirstOnGrid(left, 0, kStepX);
+    const long long xe = std::min<long long>(right, width);
+    const long long ys = FirstOnGrid(top, 0, kStepY);
+    const long long ye = std::min<long long>(bottom, height);
+    if (xs >= xe || ys >= ye) continue;
+    for (long long y = ys; y < ye; y += kStepY) {
+      spans.clear();
+      const double fy = static_cast<double>(y);
+      for (const auto& mask : maskZones_) {
+        if (mask->top <= fy && fy <= mask->bottom) spans.push_back({mask->left, mask->right});
+      }
+      // Zone rows count from the top of the picture; stored rows from the
+      // bottom.
+      const size_t row = static_cast<size_t>(height - 1 - y) * stride;
+      if (ScanRow(reference + row, current + row, xs, xe, spans, count, trigger)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace qmr
