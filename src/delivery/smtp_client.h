@@ -41,6 +41,7 @@ class SmtpClient : public SocketClient {
   std::string user_;
   std::string password_;
   std::string pending_;  // bytes received but not yet consumed as a reply
+  std::string lastCode_;  // code of the last line of the last reply
 };
 
 }  // namespace qmr
