@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 #include <utility>
@@ -60,6 +61,11 @@ bool ByteBuffer::Allocate(std::int32_t size, bool keep) {
   return true;
 }
 
+bool ByteBuffer::Aliases(const void* bytes) const {
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  return data_ && std::less_equal<>()(data_, p) && std::less<>()(p, data_ + capacity_);
+}
+
 bool ByteBuffer::Grow(std::int64_t newCapacity) {
   if (newCapacity > kMaxSize) return false;
   return Allocate(static_cast<std::int32_t>(newCapacity), true);
@@ -68,9 +74,15 @@ bool ByteBuffer::Grow(std::int64_t newCapacity) {
 std::int32_t ByteBuffer::Append(const void* bytes, std::int32_t count) {
   if (count < 1 || !bytes) return length_;
   if (capacity_ - length_ < count) {
+    // The source may lie in our own block, which growing releases.
+    if (Aliases(bytes)) {
+      ByteBuffer copy;
+      if (copy.Append(bytes, count) < 0) return -1;
+      return Append(copy.data_, count);
+    }
     if (!Grow(static_cast<std::int64_t>(capacity_) + count + kSlack)) return -1;
   }
-  std::memcpy(data_ + length_, bytes, static_cast<std::size_t>(count));
+  std::memmove(data_ + length_, bytes, static_cast<std::size_t>(count));
   length_ += count;
   return length_;
 }
@@ -87,6 +99,13 @@ std::int32_t ByteBuffer::AppendFill(std::uint8_t byte, std::int32_t count) {
 
 std::int32_t ByteBuffer::Insert(const void* bytes, std::int32_t count, std::int32_t position) {
   if (!bytes || count < 1 || position < 0 || position >= length_) return -1;
+  // The source may lie in our own block, which the move below shifts and
+  // growing releases.
+  if (Aliases(bytes)) {
+    ByteBuffer copy;
+    if (copy.Append(bytes, count) < 0) return -1;
+    return Insert(copy.data_, count, position);
+  }
   if (capacity_ - length_ < count) {
     if (!Grow(static_cast<std::int64_t>(length_) + count + kSlack)) return -1;
   }

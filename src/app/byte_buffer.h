@@ -47,6 +47,8 @@ class ByteBuffer {
 
  private:
   bool Grow(std::int64_t newCapacity);
+  // True when bytes points into our own block.
+  bool Aliases(const void* bytes) const;
 
   std::uint8_t* data_ = nullptr;
   std::int32_t capacity_ = 0;

@@ -44,6 +44,17 @@ class IniFile {
                  int defC, std::uint8_t& a, std::uint8_t& b, std::uint8_t& c) const;
   // Number of keys in the section; 0 when absent or the name is empty.
   int GetKeyCount(const std::string& section) const;
+  // The keys of a section in file order (empty when the section is absent);
+  // for sections whose keys are names, such as the listed stream cameras.
+  std::vector<std::string> GetKeys(const std::string& section) const {
+    std::vector<std::string> keys;
+    if (const IniSection* sec = FindSection(section)) {
+      for (const auto& entry : sec->entries) {
+        if (entry && !entry->key.empty()) keys.push_back(entry->key);
+      }
+    }
+    return keys;
+  }
 
   bool SetString(const std::string& section, const std::string& key, const std::string& value,
                  const std::string* comment = nullptr);

@@ -46,9 +46,13 @@ void LogFile::Write(const std::string& message) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && st.st_size > kRotateSize) {
     std::lock_guard<std::mutex> lock(LogLock());
-    const std::string backup = path + ".bak";
-    std::remove(backup.c_str());
-    std::rename(path.c_str(), backup.c_str());
+    // Tested again under the lock: when two writers both saw a full log, the
+    // second must not move the fresh log over the backup the first just made.
+    if (stat(path.c_str(), &st) == 0 && st.st_size > kRotateSize) {
+      const std::string backup = path + ".bak";
+      std::remove(backup.c_str());
+      std::rename(path.c_str(), backup.c_str());
+    }
   }
   time_t now = time(nullptr);
   struct tm tmv;
