@@ -1,0 +1,358 @@
+#include "capture/capture_device.h"
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "capture/camera_entry.h"
+#include "delivery/log_file.h"
+
+namespace qmr {
+
+namespace {
+
+// Frame rates below 1 would reach divisions and sleeps of 1000 / rate.
+int SaneRate(int rate) { return rate < 1 ? 1 : (rate > 1000 ? 1000 : rate); }
+
+// The frame thread checks StopFlag at least this often while no sample comes.
+constexpr auto kIdleWait = std::chrono::milliseconds(100);
+// Stop waits this long for the frame thread before logging (and waits on,
+// since the thread still uses the device).
+constexpr int kThreadEndWaitMs = 5000;
+
+}  // namespace
+
+CaptureDevice::CaptureDevice() = default;
+
+CaptureDevice::~CaptureDevice() {
+  Stop();
+  Close();
+}
+
+bool CaptureDevice::Open(const CameraEntry& entry) {
+  {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    cameraName_ = entry.name;
+  }
+  return Open(CreateFrameSource(entry));
+}
+
+bool CaptureDevice::Open(std::unique_ptr<FrameSource> source) {
+  if (!source) return false;
+  if (source_) Close();
+  if (!source->Open()) return false;
+  {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    deviceName_ = source->DeviceName();
+  }
+  source_ = std::move(source);
+  BitmapInfoHeader header;
+  int rate = 0;
+  GetFormat(header, rate);
+  return true;
+}
+
+bool CaptureDevice::AttachWindow(std::function<void()> notify) {
+  preview_.SetNotify(std::move(notify));
+  return true;
+}
+
+bool CaptureDevice::Start() {
+  if (!source_) return false;
+  if (state.load() == kStateRunning) return true;
+  {
+    std::lock_guard<std::mutex> lock(sampleMutex_);
+    quit_ = false;
+    samplePending_ = false;
+  }
+  busy.store(false);
+  if (!source_->Start(*this)) return false;
+  state.store(kStateRunning);
+  frameRequested.store(false);
+  if (frameThread_.load() == 0 && !StartThread(FrameThreadMain, this, frameThread_)) {
+    state.store(kStateStopped);
+    source_->Stop();
+    return false;
+  }
+  return true;
+}
+
+bool CaptureDevice::Stop() {
+  if (!source_) return false;
+  if (recording.load()) Record(false, std::string(), 0, 0);
+  if (state.load() == kStateStopped && frameThread_.load() == 0) return true;
+  state.store(kStateStopped);
+  {
+    std::lock_guard<std::mutex> lock(sampleMutex_);
+    quit_ = true;
+  }
+  sampleReady_.notify_all();
+  sampleTaken_.notify_all();
+  // The thread uses this object to its end, so the wait cannot give up; the
+  // log says when it takes unusually long.
+  while (!WaitForThreadEnd(frameThread_, kThreadEndWaitMs, "frame")) {
+  }
+  source_->Stop();
+  requestDone_.notify_all();
+  return true;
+}
+
+void CaptureDevice::Close() {
+  if (!source_) return;
+  if (state.load() != kStateStopped || frameThread_.load() != 0) Stop();
+  source_->Stop();
+  source_->Close();
+  source_.reset();
+}
+
+bool CaptureDevice::GetFormat(BitmapInfoHeader& header, int& rate, int* bitRate) {
+  if (!source_) return false;
+  int width = 0, height = 0, r = 0;
+  if (!source_->GetFormat(width, height, r)) return false;
+  width &= ~3;
+  if (width <= 0 || height <= 0) return false;
+  r = SaneRate(r);
+  header = MakeRgb24Header(width, height);
+  rate = r;
+  frameRate.store(r);
+  if (bitRate) *bitRate = width * height * 24 * r;
+  return true;
+}
+
+bool CaptureDevice::SetFormat(const BitmapInfoHeader* header, int rate) {
+  if (!source_) return false;
+  rate = SaneRate(rate);
+  bool ok;
+  if (!header) {
+    ok = source_->SetFormat(0, 0, rate);
+  } else {
+    const int width = header->width & ~3;
+    const int height = header->height < 0 ? -header->height : header->height;
+    if (width <= 0 || height <= 0) return false;
+    ok = source_->SetFormat(width, height, rate);
+  }
+  if (ok) {
+    BitmapInfoHeader current;
+    int r = 0;
+    if (!GetFormat(current, r)) frameRate.store(rate);
+  }
+  return ok;
+}
+
+bool CaptureDevice::GetCapabilityCount(int& count, int& size) {
+  if (!source_) return false;
+  count = source_->CapabilityCount();
+  size = static_cast<int>(sizeof(VideoCapability));
+  return true;
+}
+
+bool CaptureDevice::GetCapability(int index, VideoCapability& capability) {
+  if (!source_ || index < 0) return false;
+  return source_->GetCapability(index, capability);
+}
+
+bool CaptureDevice::GetPropertyRange(int property, long& minimum, long& maximum, long& step,
+                                     long& defaultValue, long& flags) {
+  if (!source_ || property < 0 || property >= kVideoPropertyCount) return false;
+  PropertyRange range;
+  if (!source_->GetPropertyRange(property, range)) return false;
+  minimum = range.minimum;
+  maximum = range.maximum;
+  step = range.step;
+  defaultValue = range.defaultValue;
+  flags = range.flags;
+  return true;
+}
+
+bool CaptureDevice::GetProperty(int property, long& value, long& flags) {
+  if (!source_ || property < 0 || property >= kVideoPropertyCount) return false;
+  return source_->GetProperty(property, value, flags);
+}
+
+bool CaptureDevice::SetProperty(int property, long value, long flags) {
+  if (!source_ || property < 0 || property >= kVideoPropertyCount) return false;
+  return source_->SetProperty(property, value, flags);
+}
+
+bool CaptureDevice::Record(bool start, const std::string& fileName, std::uint32_t handler,
+                           int quality) {
+  if (!start) {
+    recording.store(false);
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    recorder_.Stop();
+    return true;
+  }
+  if (fileName.empty()) return false;
+  // The size of the frames actually arriving wins over the requested one
+  // (a stream may deliver another size than asked for).
+  BitmapInfoHeader header;
+  int rate = 0, bitRate = 0;
+  if (!GetFormat(header, rate, &bitRate)) return false;
+  {
+    std::lock_guard<std::mutex> lock(sampleMutex_);
+    if (lastHeader_.width > 0 && (lastHeader_.width != header.width ||
+                                  lastHeader_.height != header.height)) {
+      header = lastHeader_;
+      bitRate = header.width * header.height * 24 * rate;
+    }
+  }
+  if (quality < 0) quality = 0;
+  if (quality > 100) quality = 100;
+  std::lock_guard<std::mutex> lock(recordMutex_);
+  recording.store(false);
+  if (!recorder_.Start(fileName, handler, quality * 100, header, rate, bitRate)) {
+    if (recorder_.Failed() == MovieRecorder::Failure::kFile) Report(recorder_.Message());
+    return false;
+  }
+  recordFormat_ = header;
+  recording.store(true);
+  return true;
+}
+
+void CaptureDevice::SetErrorReporter(std::function<void(const std::string&)> reporter) {
+  std::lock_guard<std::mutex> lock(reporterMutex_);
+  reporter_ = std::move(reporter);
+}
+
+void CaptureDevice::Report(const std::string& text) {
+  std::lock_guard<std::mutex> lock(reporterMutex_);
+  if (reporter_) {
+    reporter_(text);
+  } else {
+    LogFile::Write(text);
+  }
+}
+
+bool CaptureDevice::IsDetecting() const {
+  const DetectorState* detector = detector_.load();
+  return detector && detector->IsRunning();
+}
+
+bool CaptureDevice::RequestFrame(VideoFrame& out, int timeoutMs) {
+  if (!IsRunning() || frameThread_.load() == 0) return false;
+  {
+    std::unique_lock<std::mutex> lock(requestMutex_);
+    frameRequested.store(true);
+    const bool answered =
+        requestDone_.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                              [&] { return !frameRequested.load() || !IsRunning(); });
+    if (!answered || frameRequested.load()) {
+      frameRequested.store(false);
+      return false;
+    }
+  }
+  return frameBuffer_.CopyLatest(out);
+}
+
+std::string CaptureDevice::DeviceName() const {
+  std::lock_guard<std::mutex> lock(nameMutex_);
+  return deviceName_;
+}
+
+std::string CaptureDevice::CameraName() const {
+  std::lock_guard<std::mutex> lock(nameMutex_);
+  return cameraName_.empty() ? deviceName_ : cameraName_;
+}
+
+bool CaptureDevice::CopySample(const std::uint8_t* topDownBgr, int width, int height, int stride) {
+  // Our frames are a whole number of 32-bit words per row: a width that is no
+  // multiple of 4 is cut to one (at most 3 columns lost).
+  width &= ~3;
+  if (!topDownBgr || width <= 0 || height <= 0 || stride < width * 3) return false;
+  const std::int64_t size = static_cast<std::int64_t>(width) * 3 * height;
+  if (size > 0x7FFFFFFF - ByteBuffer::kSlack) return false;
+  // The sample buffer grows to the largest frame seen and is reused after.
+  if (sample_.Capacity() < size && !sample_.Allocate(static_cast<std::int32_t>(size), false)) {
+    return false;
+  }
+  sample_.SetLength(static_cast<std::int32_t>(size));
+  const std::size_t row = static_cast<std::size_t>(width) * 3;
+  std::uint8_t* dst = sample_.Data();
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(dst + row * (height - 1 - y), topDownBgr + static_cast<std::size_t>(stride) * y,
+                row);
+  }
+  sampleHeader_ = MakeRgb24Header(width, height);
+  return true;
+}
+
+void CaptureDevice::OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) {
+  if (state.load() != kStateRunning || frameThread_.load() == 0) return;
+  std::unique_lock<std::mutex> lock(sampleMutex_);
+  if (quit_) return;
+  if (busy.load()) {
+    // Leisurely: the stream is as good as paused while the frame thread
+    // works, so the sample is dropped. High speed: give the frame thread up
+    // to one frame interval to finish rather than lose the sample.
+    if (!highSpeed.load()) return;
+    const int interval = 1000 / SaneRate(frameRate.load());
+    sampleTaken_.wait_for(lock, std::chrono::milliseconds(interval),
+                          [&] { return !busy.load() || quit_; });
+    if (busy.load() || quit_) return;
+  }
+  if (!CopySample(topDownBgr, width, height, stride)) return;
+  lastHeader_ = sampleHeader_;
+  busy.store(true);
+  samplePending_ = true;
+  lock.unlock();
+  sampleReady_.notify_one();
+}
+
+void CaptureDevice::OnSourceEnded(const std::string& reason) {
+  LogFile::Writef("Camera %s stopped: %s", CameraName().c_str(), reason.c_str());
+}
+
+void CaptureDevice::FrameThreadMain(void* argument) {
+  static_cast<CaptureDevice*>(argument)->FrameThread();
+}
+
+void CaptureDevice::FrameThread() {
+  busy.store(false);
+  BitmapInfoHeader header;
+  int rate = 0;
+  if (!GetFormat(header, rate)) return;
+  std::unique_lock<std::mutex> lock(sampleMutex_);
+  while (StopFlag.load() == 0 && state.load() == kStateRunning) {
+    sampleReady_.wait_for(lock, kIdleWait, [&] { return samplePending_ || quit_; });
+    if (quit_) break;
+    if (!samplePending_) continue;
+    samplePending_ = false;
+    lock.unlock();
+    ProcessSample();
+    lock.lock();
+    busy.store(false);
+    sampleTaken_.notify_all();
+  }
+  busy.store(false);
+  lock.unlock();
+  sampleTaken_.notify_all();
+  requestDone_.notify_all();
+}
+
+void CaptureDevice::ProcessSample() {
+  // busy is set: the streaming thread leaves the sample buffer alone.
+  const BitmapInfoHeader header = sampleHeader_;
+  const std::uint8_t* pixels = sample_.Data();
+  const SystemTime now = GetLocalTime();
+  const bool requested = frameRequested.load();
+  if (requested || IsDetecting()) frameBuffer_.StoreFrame(pixels, header, now);
+  if (requested) {
+    {
+      std::lock_guard<std::mutex> lock(requestMutex_);
+      frameRequested.store(false);
+    }
+    requestDone_.notify_all();
+  }
+  const std::string stamp = FormatStampText(now);
+  preview_.Present(pixels, header.width, header.height, stamp);
+  if (recording.load()) {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    if (recording.load() && header.width == recordFormat_.width &&
+        header.height == recordFormat_.height) {
+      recorder_.WriteFrame(pixels, stamp);
+    }
+  }
+  processedFrames_.fetch_add(1);
+}
+
+}  // namespace qmr

@@ -1,0 +1,34 @@
+#include "capture/frame_buffer.h"
+
+namespace qmr {
+
+bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader& header,
+                             const SystemTime& captureTime) {
+  if (!sample || header.sizeImage == 0 || header.sizeImage > 0x7FFFFFFFu) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!frame_.pixels.CopyFrom(sample, static_cast<std::int32_t>(header.sizeImage))) return false;
+  frame_.captureTime = captureTime;
+  frame_.header = header;
+  return true;
+}
+
+bool FrameBuffer::CopyLocked(VideoFrame& frame) const {
+  if (frame_.pixels.Length() <= 0) return false;
+  if (!frame.pixels.CopyFrom(frame_.pixels.Data(), frame_.pixels.Length())) return false;
+  frame.header = frame_.header;
+  frame.captureTime = frame_.captureTime;
+  return true;
+}
+
+bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (SameCaptureTime(frame_.captureTime, frame.captureTime)) return false;
+  return CopyLocked(frame);
+}
+
+bool FrameBuffer::CopyLatest(VideoFrame& frame) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return CopyLocked(frame);
+}
+
+}  // namespace qmr

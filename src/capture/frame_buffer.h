@@ -1,0 +1,42 @@
+// The lock-protected latest frame of a camera. The frame thread stores into it
+// only when a consumer needs a frame (a pending frame request or a running
+// motion detector); the detector and the snapshot command copy out of it.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "capture/video_frame.h"
+
+namespace qmr {
+
+class FrameBuffer {
+ public:
+  FrameBuffer() = default;
+  virtual ~FrameBuffer() = default;
+  FrameBuffer(const FrameBuffer&) = delete;
+  FrameBuffer& operator=(const FrameBuffer&) = delete;
+
+  // Frame thread: keeps header.sizeImage bytes of sample (bottom-up BGR24)
+  // with the header and the capture time. The pixel block is reused when it
+  // is large enough. False when sample is null, the size is not positive or
+  // memory runs out (the held frame is then left as it was).
+  bool StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader& header,
+                  const SystemTime& captureTime);
+
+  // Consumers: copy the held frame into frame unless both carry the same
+  // capture time (then false, frame untouched). Also false while nothing has
+  // been stored yet.
+  bool CopyIfNewer(VideoFrame& frame) const;
+  // Copies the held frame regardless of its time; false only while nothing
+  // has been stored or memory runs out.
+  bool CopyLatest(VideoFrame& frame) const;
+
+ private:
+  bool CopyLocked(VideoFrame& frame) const;
+
+  mutable std::mutex mutex_;
+  VideoFrame frame_;
+};
+
+}  // namespace qmr

@@ -1,0 +1,20 @@
+#include "capture/frame_source.h"
+
+#include "capture/camera_entry.h"
+#include "capture/pattern_source.h"
+
+namespace qmr {
+
+std::unique_ptr<FrameSource> CreateFrameSource(const CameraEntry& entry) {
+  switch (entry.kind) {
+    case SourceKind::Pattern:
+      return std::make_unique<PatternSource>(ParsePatternParameters(entry.source),
+                                             entry.friendlyName);
+    case SourceKind::V4l2:
+    case SourceKind::Stream:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace qmr

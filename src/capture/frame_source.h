@@ -1,0 +1,63 @@
+// Where a capture device gets its pictures from: a V4L2 camera, anything
+// FFmpeg opens (network camera, video file), or the built-in test pattern.
+// A source runs its own streaming thread and hands every picture to its sink
+// as top-down BGR24; the capture device turns it into a bottom-up frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture/video_capability.h"
+
+namespace qmr {
+
+class CameraEntry;
+
+class SampleSink {
+ public:
+  virtual ~SampleSink() = default;
+  // One picture, on the source's streaming thread: height rows of width BGR
+  // pixels, top row first, rows stride bytes apart. The data is only valid
+  // during the call.
+  virtual void OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) = 0;
+  // The source stopped delivering for good (device gone, stream ended and
+  // could not be reopened); called once, on the streaming thread.
+  virtual void OnSourceEnded(const std::string& reason) = 0;
+};
+
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+
+  // Prepares the source without blocking on the network; false when the
+  // device or file cannot be used at all.
+  virtual bool Open() = 0;
+  // The name the device gives itself (empty when it has none).
+  virtual std::string DeviceName() const = 0;
+  // Starts the streaming thread; Stop ends it and returns once it has ended
+  // (or a generous time limit passed, which is logged). Stop is safe when
+  // the source is not streaming.
+  virtual bool Start(SampleSink& sink) = 0;
+  virtual void Stop() = 0;
+  virtual void Close() = 0;
+
+  // The current (or requested) picture size and frame rate in frames per
+  // second (at least 1).
+  virtual bool GetFormat(int& width, int& height, int& frameRate) = 0;
+  // width and height 0: the device's default size. frameRate is clamped to
+  // what the source can do.
+  virtual bool SetFormat(int width, int height, int frameRate) = 0;
+
+  virtual int CapabilityCount() = 0;
+  virtual bool GetCapability(int index, VideoCapability& capability) = 0;
+
+  virtual bool GetPropertyRange(int property, PropertyRange& range) = 0;
+  virtual bool GetProperty(int property, long& value, long& flags) = 0;
+  virtual bool SetProperty(int property, long value, long flags) = 0;
+};
+
+// The source for a camera list entry (by its kind and source text).
+std::unique_ptr<FrameSource> CreateFrameSource(const CameraEntry& entry);
+
+}  // namespace qmr

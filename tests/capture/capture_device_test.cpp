@@ -1,0 +1,275 @@
+// The capture device over real sources: frame rate, format changes, the
+// preview hand-off, frame requests, and sources that end or fail.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/camera_entry.h"
+#include "capture/capture_device.h"
+#include "capture/pattern_source.h"
+#include "delivery/log_file.h"
+
+namespace qmr {
+namespace {
+
+class CaptureDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qmr_capdev_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    SetApplicationFolder(dir_);
+    LogFile::ResetPath();
+    StopFlag.store(0);
+  }
+  void TearDown() override {
+    StopFlag.store(0);
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+  }
+  std::string ReadLog() {
+    std::string text;
+    if (FILE* f = std::fopen(LogFile::Path().c_str(), "rb")) {
+      char buf[4096];
+      std::size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+      std::fclose(f);
+    }
+    return text;
+  }
+  std::string dir_;
+};
+
+std::unique_ptr<CaptureDevice> OpenPattern(const std::string& parameters) {
+  auto device = std::make_unique<CaptureDevice>();
+  EXPECT_TRUE(device->Open(std::make_unique<PatternSource>(ParsePatternParameters(parameters))));
+  return device;
+}
+
+TEST_F(CaptureDeviceTest, PatternCameraDeliversAtItsRateAndFollowsFormatChanges) {
+  auto device = OpenPattern("pattern 320x240@20");
+  BitmapInfoHeader header;
+  int rate = 0, bitRate = 0;
+  ASSERT_TRUE(device->GetFormat(header, rate, &bitRate));
+  EXPECT_EQ(header.width, 320);
+  EXPECT_EQ(header.height, 240);
+  EXPECT_EQ(header.bitCount, 24);
+  EXPECT_EQ(header.sizeImage, 320u * 240 * 3);
+  EXPECT_EQ(rate, 20);
+  EXPECT_EQ(device->frameRate.load(), 20);
+
+  int count = 0, size = 0;
+  ASSERT_TRUE(device->GetCapabilityCount(count, size));
+  EXPECT_EQ(count, 4);
+  VideoCapability cap;
+  ASSERT_TRUE(device->GetCapability(3, cap));
+  EXPECT_EQ(cap.maxWidth, 1280);
+  EXPECT_EQ(cap.maxHeight, 720);
+  EXPECT_EQ(cap.maxFrameRate, 30);
+  EXPECT_FALSE(device->GetCapability(4, cap));
+
+  VideoFrame frame;
+  EXPECT_FALSE(device->RequestFrame(frame, 100));  // not running: no wait
+  ASSERT_TRUE(device->Start());
+  EXPECT_TRUE(device->Start());  // already running
+  device->highSpeed.store(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto before = device->ProcessedFrames();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto delivered = device->ProcessedFrames() - before;
+  // 40 frames expected; loose bounds for a busy machine.
+  EXPECT_GE(delivered, 20u);
+  EXPECT_LE(delivered, 46u);
+
+  ASSERT_TRUE(device->RequestFrame(frame));
+  EXPECT_EQ(frame.Width(), 320);
+  EXPECT_EQ(frame.pixels.Length(), 320 * 240 * 3);
+  EXPECT_NE(frame.captureTime.year, 0);
+
+  // The format is changed the documented way: stop, set, start.
+  ASSERT_TRUE(device->Stop());
+  EXPECT_TRUE(device->Stop());
+  BitmapInfoHeader wanted = MakeRgb24Header(640, 480);
+  wanted.bitCount = 32;  // forced back to 24
+  ASSERT_TRUE(device->SetFormat(&wanted, 0));  // a rate below 1 becomes 1
+  EXPECT_EQ(device->frameRate.load(), 1);
+  BitmapInfoHeader odd = MakeRgb24Header(333, 200);
+  EXPECT_FALSE(device->SetFormat(&odd, 5));  // no such size: format unchanged
+  ASSERT_TRUE(device->SetFormat(&wanted, 15));
+  ASSERT_TRUE(device->Start());
+  ASSERT_TRUE(device->RequestFrame(frame));
+  EXPECT_EQ(frame.Width(), 640);
+  EXPECT_EQ(frame.Height(), 480);
+  EXPECT_EQ(frame.header.bitCount, 24);
+  EXPECT_EQ(frame.pixels.Length(), 640 * 480 * 3);
+  device->Stop();
+  device->Close();
+  EXPECT_FALSE(device->Start());
+}
+
+TEST_F(CaptureDeviceTest, PreviewKeepsOnlyTheNewestFrameAndPropertiesChangeThePicture) {
+  auto device = OpenPattern("pattern 160x120@30 motion=100 still=0");
+  std::atomic<int> notified{0};
+  ASSERT_TRUE(device->AttachWindow([&] { notified.fetch_add(1); }));
+  device->Preview().SetShowTimeStamp(false);
+  EXPECT_FALSE(device->Preview().ShowTimeStamp());
+  device->Preview().SetTextColour(Rgb{1, 2, 3});
+  EXPECT_EQ(device->Preview().TextColour(), (Rgb{1, 2, 3}));
+  ASSERT_TRUE(device->Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  // Nobody painted: a single notify, a single pending frame.
+  EXPECT_EQ(notified.load(), 1);
+  PreviewFrame shown;
+  ASSERT_TRUE(device->Preview().TakeFrame(shown));
+  EXPECT_EQ(shown.width, 160);
+  EXPECT_EQ(shown.height, 120);
+  EXPECT_EQ(shown.rgb.size(), 160u * 120 * 3);
+  EXPECT_EQ(shown.stampText.size(), 18u);  // "MM/DD hh:mm:ss:mmm"
+  // The pattern's sky is at the top: the preview is top-down RGB (blue
+  // strongest there).
+  EXPECT_GT(shown.rgb[2], shown.rgb[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_GE(notified.load(), 2);  // taking the frame re-arms the notify
+
+  long minimum, maximum, step, def, flags;
+  ASSERT_TRUE(device->GetPropertyRange(kPropBrightness, minimum, maximum, step, def, flags));
+  EXPECT_LT(minimum, maximum);
+  EXPECT_FALSE(device->GetPropertyRange(11, minimum, maximum, step, def, flags));
+  EXPECT_FALSE(device->SetProperty(kPropBrightness, maximum + 1, kPropertyFlagManual));
+  VideoFrame plain, bright, grey;
+  ASSERT_TRUE(device->RequestFrame(plain));
+  ASSERT_TRUE(device->SetProperty(kPropBrightness, maximum, kPropertyFlagManual));
+  long value = 0;
+  ASSERT_TRUE(device->GetProperty(kPropBrightness, value, flags));
+  EXPECT_EQ(value, maximum);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(device->RequestFrame(bright));
+  ASSERT_TRUE(device->SetProperty(kPropColorEnable, 0, kPropertyFlagManual));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(device->RequestFrame(grey));
+  // Bottom-up: the last stored row is the top of the picture (sky).
+  const int top = (120 - 1) * 160 * 3;
+  EXPECT_GT(bright.pixels.Data()[top + 1], plain.pixels.Data()[top + 1]);
+  EXPECT_EQ(grey.pixels.Data()[top], grey.pixels.Data()[top + 1]);
+  EXPECT_EQ(grey.pixels.Data()[top + 1], grey.pixels.Data()[top + 2]);
+
+  device->AttachWindow({});
+  device->Stop();
+}
+
+TEST_F(CaptureDeviceTest, PatternMovesThenStandsStill) {
+  PatternSource source(ParsePatternParameters("pattern 160x120@10 motion=1 still=1"));
+  std::vector<std::uint8_t> a, b;
+  int w, h;
+  EXPECT_TRUE(source.InMotion(0));
+  EXPECT_FALSE(source.InMotion(12));
+  source.RenderFrame(2, a, w, h);
+  source.RenderFrame(5, b, w, h);
+  EXPECT_NE(a, b);  // moving
+  source.RenderFrame(12, a, w, h);
+  source.RenderFrame(18, b, w, h);
+  EXPECT_EQ(a, b);  // still: identical pictures
+  source.RenderFrame(25, b, w, h);
+  EXPECT_NE(a, b);  // moving again
+  std::vector<std::uint8_t> again;
+  source.RenderFrame(25, again, w, h);
+  EXPECT_EQ(b, again);  // deterministic
+}
+
+// A source whose stream delivers a few odd-sized pictures and then ends, as
+// an unplugged camera does.
+class EndingSource : public FrameSource {
+ public:
+  bool Open() override { return true; }
+  std::string DeviceName() const override { return "Ending"; }
+  bool Start(SampleSink& sink) override {
+    thread_ = std::thread([this, &sink] {
+      std::vector<std::uint8_t> picture(322 * 3 * 10 + 7, 0x80);
+      for (int i = 0; i < 5; ++i) {
+        sink.OnSample(picture.data(), 322, 10, 322 * 3 + 7);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      sink.OnSample(nullptr, 322, 10, 0);  // garbage is ignored
+      sink.OnSample(picture.data(), 2, 10, 6);
+      sink.OnSourceEnded("the device was removed");
+    });
+    return true;
+  }
+  void Stop() override {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Close() override { Stop(); }
+  bool GetFormat(int& w, int& h, int& r) override {
+    w = 322;
+    h = 10;
+    r = 0;  // a broken rate must not reach a division
+    return true;
+  }
+  bool SetFormat(int, int, int) override { return false; }
+  int CapabilityCount() override { return 0; }
+  bool GetCapability(int, VideoCapability&) override { return false; }
+  bool GetPropertyRange(int, PropertyRange&) override { return false; }
+  bool GetProperty(int, long&, long&) override { return false; }
+  bool SetProperty(int, long, long) override { return false; }
+
+ private:
+  std::thread thread_;
+};
+
+TEST_F(CaptureDeviceTest, SourcesThatEndOrFailCrashNothing) {
+  CameraEntry entry;
+  entry.name = "Yard   NO.1";
+  entry.kind = SourceKind::Stream;
+  entry.source = dir_ + "/no such file.avi";
+  CaptureDevice missing;
+  EXPECT_FALSE(missing.Open(entry));
+  EXPECT_FALSE(missing.Start());
+  EXPECT_FALSE(missing.Stop());
+  BitmapInfoHeader header;
+  int rate;
+  EXPECT_FALSE(missing.GetFormat(header, rate));
+  long v, f;
+  EXPECT_FALSE(missing.GetProperty(0, v, f));
+
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(std::make_unique<EndingSource>()));
+  EXPECT_EQ(device.frameRate.load(), 1);
+  ASSERT_TRUE(device.Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_GE(device.ProcessedFrames(), 1u);
+  VideoFrame frame;
+  // The stream has ended: the request gives up instead of hanging.
+  EXPECT_FALSE(device.RequestFrame(frame, 200));
+  EXPECT_NE(ReadLog().find("Ending stopped: the device was removed"), std::string::npos);
+  ASSERT_TRUE(device.Stop());
+}
+
+TEST_F(CaptureDeviceTest, StopFlagAndCloseEndTheThreadsPromptly) {
+  auto device = OpenPattern("pattern 320x240@30");
+  ASSERT_TRUE(device->Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  StopFlag.store(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const auto after = device->ProcessedFrames();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(device->ProcessedFrames(), after);  // the frame thread has ended
+  VideoFrame frame;
+  EXPECT_FALSE(device->RequestFrame(frame, 100));
+  EXPECT_TRUE(device->Stop());
+  StopFlag.store(0);
+
+  // Destroying a running device stops everything on the way.
+  auto running = OpenPattern("pattern 640x480@1");
+  ASSERT_TRUE(running->Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  running.reset();
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace qmr

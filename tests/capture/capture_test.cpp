@@ -1,0 +1,167 @@
+// Camera naming, the camera list, the frame buffer and frame conversion.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "capture/enumerate_devices.h"
+#include "capture/frame_buffer.h"
+#include "capture/pattern_source.h"
+#include "capture/video_frame.h"
+#include "config/ini_file.h"
+
+namespace qmr {
+namespace {
+
+std::string MakeTempDir() {
+  char tmpl[] = "/tmp/qmr_capture_XXXXXX";
+  const char* dir = mkdtemp(tmpl);
+  return dir ? dir : "/tmp";
+}
+
+TEST(CameraNaming, SameNamesAreNumberedAndSpecialCharactersBlanked) {
+  std::vector<std::unique_ptr<CameraEntry>> cameras;
+  AppendCameraEntry(cameras, "USB Camera", SourceKind::V4l2, "/dev/video0");
+  AppendCameraEntry(cameras, "USB Camera", SourceKind::V4l2, "/dev/video2");
+  AppendCameraEntry(cameras, "Cam/1:A", SourceKind::Pattern, "pattern");
+  // Two cameras whose names hold blanked characters must still be told apart.
+  AppendCameraEntry(cameras, "Cam/1:A", SourceKind::Pattern, "pattern");
+  AppendCameraEntry(cameras, "a/b:c\\d|e&f~g!h@i#j$k%l^m*n+o<p>q?r\"s's;t[u]v{w}x",
+                    SourceKind::Stream, "x.avi");
+  ASSERT_EQ(cameras.size(), 5u);
+  EXPECT_EQ(cameras[0]->name, "USB Camera   NO.1");
+  EXPECT_EQ(cameras[0]->sameNameIndex, 0);
+  EXPECT_EQ(cameras[1]->name, "USB Camera   NO.2");
+  EXPECT_EQ(cameras[1]->sameNameIndex, 1);
+  EXPECT_EQ(cameras[2]->name, "Cam 1 A   NO.1");
+  EXPECT_EQ(cameras[2]->friendlyName, "Cam/1:A");
+  EXPECT_EQ(cameras[3]->name, "Cam 1 A   NO.2");
+  EXPECT_EQ(cameras[4]->name, "a b c d e f g h i j k l m n o p q r s s t u v w x   NO.1");
+  EXPECT_FALSE(cameras[0]->inUse.load());
+  const CameraSchedule schedule = cameras[0]->GetSchedule();
+  EXPECT_EQ(schedule.startHour, schedule.stopHour);
+  EXPECT_EQ(schedule.startMinute, schedule.stopMinute);
+  for (bool day : schedule.days) EXPECT_FALSE(day);
+}
+
+TEST(CameraList, StreamsSectionFollowsLocalDevicesInFileOrder) {
+  const std::string dir = MakeTempDir();
+  const std::string path = dir + "/qmr.ini";
+  {
+    std::ofstream out(path);
+    out << "[STREAMS]\nYard=pattern 640x480@15 motion=4 still=6\nGate=rtsp://127.0.0.1:1/x\n"
+           "Yard=ignored duplicate\nFile=/tmp/some file.mp4\nDemo=PATTERN\n";
+  }
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(path));
+  std::vector<std::unique_ptr<CameraEntry>> cameras;
+  const std::size_t local = ListV4l2CaptureNodes().size();
+  EXPECT_TRUE(EnumerateDevices(cameras, ini));
+  ASSERT_GE(cameras.size(), local + 4);
+  const auto& yard = *cameras[local];
+  EXPECT_EQ(yard.name, "Yard   NO.1");
+  EXPECT_EQ(yard.kind, SourceKind::Pattern);
+  EXPECT_EQ(cameras[local + 1]->kind, SourceKind::Stream);
+  EXPECT_EQ(cameras[local + 1]->source, "rtsp://127.0.0.1:1/x");
+  EXPECT_EQ(cameras[local + 2]->source, "/tmp/some file.mp4");
+  EXPECT_EQ(cameras[local + 3]->kind, SourceKind::Pattern);
+
+  const PatternParameters p = ParsePatternParameters(yard.source);
+  EXPECT_EQ(p.width, 640);
+  EXPECT_EQ(p.height, 480);
+  EXPECT_EQ(p.frameRate, 15);
+  EXPECT_EQ(p.motionSeconds, 4);
+  EXPECT_EQ(p.stillSeconds, 6);
+  // Nonsense parameters keep the defaults instead of making a broken camera.
+  const PatternParameters bad = ParsePatternParameters("pattern 0x-5@0 motion=-1 still=x");
+  EXPECT_EQ(bad.width, 320);
+  EXPECT_EQ(bad.frameRate, 10);
+  EXPECT_EQ(bad.motionSeconds, 4);
+
+  // No devices and no listed cameras: nothing found.
+  IniFile empty;
+  std::vector<std::unique_ptr<CameraEntry>> none;
+  EXPECT_TRUE(ListV4l2CaptureNodes(dir).empty());
+  if (local == 0) {
+    EXPECT_FALSE(EnumerateDevices(none, empty));
+  }
+}
+
+VideoFrame MakeFrame(int width, int height, std::uint16_t ms) {
+  VideoFrame f;
+  f.header = MakeRgb24Header(width, height);
+  std::vector<std::uint8_t> bytes(f.header.sizeImage);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i + ms);
+  f.pixels.CopyFrom(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  f.captureTime.year = 2026;
+  f.captureTime.month = 3;
+  f.captureTime.day = 7;
+  f.captureTime.milliseconds = ms;
+  return f;
+}
+
+TEST(FrameBuffer, CopiesOnlyNewerFrames) {
+  FrameBuffer buffer;
+  VideoFrame consumer;
+  EXPECT_FALSE(buffer.CopyLatest(consumer));
+  EXPECT_FALSE(buffer.CopyIfNewer(consumer));
+
+  VideoFrame a = MakeFrame(8, 4, 42);
+  ASSERT_TRUE(buffer.StoreFrame(a.pixels.Data(), a.header, a.captureTime));
+  ASSERT_TRUE(buffer.CopyIfNewer(consumer));
+  EXPECT_EQ(consumer.header, a.header);
+  ASSERT_EQ(consumer.pixels.Length(), a.pixels.Length());
+  EXPECT_EQ(0, memcmp(consumer.pixels.Data(), a.pixels.Data(), a.pixels.Length()));
+
+  // No new frame: false, and the consumer's frame is left as it is.
+  consumer.pixels.Data()[0] = 0xEE;
+  EXPECT_FALSE(buffer.CopyIfNewer(consumer));
+  EXPECT_EQ(consumer.pixels.Data()[0], 0xEE);
+
+  // A different frame stored within the same millisecond is not copied
+  // either; the day of the week does not count.
+  VideoFrame b = MakeFrame(8, 4, 42);
+  b.captureTime.dayOfWeek = 5;
+  b.pixels.Data()[1] = 0x11;
+  ASSERT_TRUE(buffer.StoreFrame(b.pixels.Data(), b.header, b.captureTime));
+  EXPECT_FALSE(buffer.CopyIfNewer(consumer));
+  EXPECT_TRUE(buffer.CopyLatest(consumer));
+  EXPECT_EQ(consumer.pixels.Data()[1], 0x11);
+
+  // A larger frame afterwards replaces the smaller one completely.
+  VideoFrame c = MakeFrame(16, 8, 43);
+  ASSERT_TRUE(buffer.StoreFrame(c.pixels.Data(), c.header, c.captureTime));
+  ASSERT_TRUE(buffer.CopyIfNewer(consumer));
+  EXPECT_EQ(consumer.Width(), 16);
+  EXPECT_EQ(consumer.pixels.Length(), 16 * 8 * 3);
+  EXPECT_EQ(consumer.captureTime.milliseconds, 43);
+
+  EXPECT_FALSE(buffer.StoreFrame(nullptr, c.header, c.captureTime));
+}
+
+TEST(VideoFrame, ToImageMakesTopDownRgb) {
+  // 4 x 2: stored bottom row first, pixels blue, green, red.
+  VideoFrame f;
+  f.header = MakeRgb24Header(4, 2);
+  std::uint8_t bytes[24];
+  for (int i = 0; i < 24; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+  f.pixels.CopyFrom(bytes, 24);
+  std::vector<std::uint8_t> rgb;
+  ASSERT_TRUE(f.ToImage(rgb));
+  ASSERT_EQ(rgb.size(), 24u);
+  // The image's first row is the frame's last stored row (bytes 12..23),
+  // each pixel's bytes reversed.
+  const std::uint8_t expected[24] = {14, 13, 12, 17, 16, 15, 20, 19, 18, 23, 22, 21,
+                                     2,  1,  0,  5,  4,  3,  8,  7,  6,  11, 10, 9};
+  EXPECT_EQ(0, memcmp(rgb.data(), expected, 24));
+
+  // Fewer bytes than the header promises: refused, not read past the end.
+  f.pixels.SetLength(20);
+  EXPECT_FALSE(f.ToImage(rgb));
+  EXPECT_TRUE(rgb.empty());
+}
+
+}  // namespace
+}  // namespace qmr
