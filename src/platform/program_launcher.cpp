@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,8 +51,31 @@ std::vector<std::string> ProgramLauncher::SplitCommandLine(const std::string& li
   return args;
 }
 
+namespace {
+
+bool StartArguments(std::vector<std::string> args);
+
+}  // namespace
+
 bool ProgramLauncher::Start(const std::string& commandLine) {
-  std::vector<std::string> args = SplitCommandLine(commandLine);
+  return StartArguments(SplitCommandLine(commandLine));
+}
+
+bool ProgramLauncher::Start(const std::string& program, const std::string& parameters) {
+  std::vector<std::string> args;
+  struct stat st {};
+  if (!program.empty() && stat(program.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    args.push_back(program);
+  } else {
+    args = SplitCommandLine(program);
+  }
+  for (auto& p : SplitCommandLine(parameters)) args.push_back(std::move(p));
+  return StartArguments(std::move(args));
+}
+
+namespace {
+
+bool StartArguments(std::vector<std::string> args) {
   if (args.empty() || args[0].empty()) return false;
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -94,5 +118,7 @@ bool ProgramLauncher::Start(const std::string& commandLine) {
   }
   return true;
 }
+
+}  // namespace
 
 }  // namespace qmr

@@ -21,6 +21,10 @@ class ProgramLauncher {
   // Starts the program; true when a process was started (the program file
   // was found and executed), false for an empty line or a start failure.
   static bool Start(const std::string& commandLine);
+  // Starts program with parameters (a command-line tail, split as above).
+  // A program path that names an existing file is one argument even when it
+  // holds blanks; otherwise it is split like a command line.
+  static bool Start(const std::string& program, const std::string& parameters);
 };
 
 }  // namespace qmr

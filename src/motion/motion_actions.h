@@ -1,0 +1,78 @@
+// A camera's reactions to motion: while a motion period lasts, every check
+// saves a JPG picture and appends the frame to the motion recording, the
+// alarm sounds, the capture switches to high speed and the chosen program
+// runs; when the period ends the pictures and the recording are packed into
+// ZIP archives and the delivery archive is handed to the transfer thread for
+// upload and mail. Every choice is read from the settings at each call, so a
+// change applies from the next check on. Runs on the detector's worker thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "motion/motion_detector.h"
+#include "recording/movie_recorder.h"
+
+namespace qmr {
+
+class AppContext;
+class CameraEntry;
+class CaptureDevice;
+struct Settings;
+
+class CameraMotionDetector : public MotionDetector {
+ public:
+  // Quality of motion recordings, in hundredths of a percent.
+  static constexpr int kRecordingQuality = 8500;
+  // The JPEG quality of motion pictures.
+  static constexpr int kPictureQuality = 75;
+  static constexpr const char* kInnerPictureArchive = "ZippedJpg.zip";
+  static constexpr const char* kMailAttachment = "Motion.zip";
+  static constexpr const char* kMailSubject = "Motion detected";
+
+  CameraMotionDetector(AppContext& context, CameraEntry& entry, CaptureDevice& device);
+  // A detector for the named camera; device may be null (tests: no high
+  // speed, recordings at 10 frames per second in the frame's own format).
+  CameraMotionDetector(AppContext& context, const std::string& cameraName, CaptureDevice* device);
+  // Stops the worker first; a recording still open is finished and kept, and
+  // an alarm this camera still holds is released.
+  ~CameraMotionDetector() override;
+
+  // The program of the EXEC action has been started successfully in this
+  // run (shared by every camera; EXEONCE stops further starts).
+  static bool ProgramStarted();
+  static void ResetProgramStarted();  // tests
+
+  // State of the current motion series, for tests and diagnostics.
+  const std::string& ArchiveName() const { return archiveName_; }
+  const std::vector<std::string>& PictureFiles() const { return pictureFiles_; }
+  std::string RecordingPath() const { return recorder_.Path(); }
+
+ protected:
+  void OnMotion() override;
+  void OnMotionEnd() override;
+
+ private:
+  class JpegEncoder;
+
+  bool SavePicture(const std::string& path);
+  void RecordFrame(const Settings& s, const std::string& path, const std::string& timeText);
+  void DiscardRecording();
+  void Deliver(const Settings& s);
+
+  AppContext& context_;
+  std::unique_ptr<JpegEncoder> jpeg_;
+  MovieRecorder recorder_;
+  BitmapInfoHeader recordingFormat_;
+  bool savedHighSpeed_ = false;
+  bool alarmHeld_ = false;  // this camera counts in the shared alarm
+  std::string archiveName_;
+  std::vector<std::string> pictureFiles_;
+};
+
+// "%04d-%02d-%02d-%02d-%02d-%02d-%03d" of a capture time: the time part of
+// motion file and archive names.
+std::string MotionTimeText(const SystemTime& t);
+
+}  // namespace qmr
