@@ -71,6 +71,16 @@ bool ScanRow(const std::uint8_t* reference, const std::uint8_t* current, long lo
   return false;
 }
 
+// Area of the part of a zone that lies on a width x height picture, in
+// whole pixels. Only that part is ever examined, so only it may count
+// towards the trigger; a zone outside the picture or turned inside out
+// counts nothing.
+long long VisibleArea(const Zone& zone, int width, int height) {
+  const long long w = Whole(std::min<double>(zone.right, width) - std::max(zone.left, 0.0));
+  const long long h = Whole(std::min<double>(zone.bottom, height) - std::max(zone.top, 0.0));
+  return w > 0 && h > 0 ? w * h : 0;
+}
+
 // First value >= lower on the grid start, start + step, ...
 long long FirstOnGrid(long long start, long long lower, long long step) {
   if (start >= lower) return start;
@@ -164,12 +174,8 @@ void MotionDetector::ComputeTriggerCount(int width, int height) {
   {
     std::lock_guard<std::mutex> lock(zonesMutex_);
     if (ZonesApply(width, height)) {
-      for (const auto& zone : sensibleZones_) {
-        area += Whole(zone->bottom - zone->top) * Whole(zone->right - zone->left);
-      }
-      for (const auto& zone : maskZones_) {
-        area -= Whole(zone->bottom - zone->top) * Whole(zone->right - zone->left);
-      }
+      for (const auto& zone : sensibleZones_) area += VisibleArea(*zone, width, height);
+      for (const auto& zone : maskZones_) area -= VisibleArea(*zone, width, height);
     } else {
       area = static_cast<long long>(width) * height;
     }

@@ -1,0 +1,320 @@
+// The pixel test, the trigger count, the zone verdict and the motion state
+// machine of the detector.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "capture/frame_buffer.h"
+#include "config/ini_file.h"
+#include "motion/detector_thread.h"
+#include "motion/motion_detector.h"
+#include "motion/pixel_test.h"
+#include "motion_test_support.h"
+
+namespace qmr {
+namespace {
+
+using test::MakeFrame;
+using test::PaintShown;
+using test::Zones;
+
+TEST(PixelTest, KnownDifferences) {
+  EXPECT_TRUE(PixelDifferenceChangedExact(20, 20, 20));   // Y = 17
+  EXPECT_FALSE(PixelDifferenceChangedExact(15, 15, 15));  // Y = 12, V = U = 0
+  EXPECT_TRUE(PixelDifferenceChanged(20, 20, 20));
+  EXPECT_FALSE(PixelDifferenceChanged(15, 15, 15));
+  EXPECT_TRUE(PixelDifferenceChanged(-20, -20, -20));
+  // Chroma alone: a pure byte-0 change of 21 gives Y = 5, V = 9.
+  EXPECT_TRUE(PixelDifferenceChanged(21, 0, 0));
+  EXPECT_FALSE(PixelDifferenceChanged(20, 0, 0));  // V = trunc(8.784) = 8
+}
+
+// The integer verdict must agree with the double formula everywhere.
+TEST(PixelTest, IntegerVerdictEqualsDoubleFormulaForEveryDifference) {
+  long long mismatches = 0;
+  for (int d0 = -255; d0 <= 255; ++d0) {
+    for (int d1 = -255; d1 <= 255; ++d1) {
+      for (int d2 = -255; d2 <= 255; ++d2) {
+        if (PixelDifferenceChanged(d0, d1, d2) != PixelDifferenceChangedExact(d0, d1, d2)) {
+          if (++mismatches <= 5) ADD_FAILURE() << d0 << "," << d1 << "," << d2;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+// A motion detector whose current frame the test fills.
+struct TestDetector : MotionDetector {
+  using DetectorThread::CopyCurrentToReference;
+  using DetectorThread::CurrentFrame;
+};
+
+class DetectorFixture : public ::testing::Test {
+ protected:
+  // Judges after against before with the detector's zones.
+  bool Judge(const VideoFrame& before, const VideoFrame& after) {
+    Current() = before;
+    detector.CopyCurrentToReference();
+    Current() = after;
+    return detector.Detect();
+  }
+  VideoFrame& Current() { return detector.CurrentFrame(); }
+
+  TestDetector detector;
+};
+
+TEST_F(DetectorFixture, TriggerCounts) {
+  detector.ComputeTriggerCount(320, 240);
+  EXPECT_EQ(detector.TriggerCount(), 3840);
+
+  detector.SetZones(Zones({SensibleZone(0, 0, 100, 100)}), Zones({MaskZone(10, 10, 30, 30)}));
+  detector.SetZoneSize(320, 240);
+  detector.SetThreshold(10);
+  detector.ComputeTriggerCount(320, 240);
+  EXPECT_EQ(detector.TriggerCount(), 240);
+  // Another picture size: zones do not apply, the whole picture counts.
+  detector.ComputeTriggerCount(640, 480);
+  EXPECT_EQ(detector.TriggerCount(), 640 * 480 * 10 / 400);
+
+  detector.SetZones(Zones({SensibleZone(0, 0, 10, 10)}), ZoneList{});
+  detector.SetThreshold(1);
+  detector.ComputeTriggerCount(320, 240);
+  EXPECT_EQ(detector.TriggerCount(), 0);
+}
+
+TEST_F(DetectorFixture, WholePictureVerdictFollowsThreshold) {
+  // 20% of the sampled pixels must change: a band of 19% is quiet, 21% moves.
+  VideoFrame still = MakeFrame(320, 240, 100, 1);
+  VideoFrame small = MakeFrame(320, 240, 100, 2);
+  PaintShown(small, 0, 0, 320, 45, 200);  // 45 of 240 rows = 18.75%
+  EXPECT_FALSE(Judge(still, small));
+  VideoFrame large = MakeFrame(320, 240, 100, 3);
+  PaintShown(large, 0, 0, 320, 50, 200);  // 20.8%
+  EXPECT_TRUE(Judge(still, large));
+  EXPECT_EQ(detector.TriggerCount(), 3840);
+  // A small change below the pixel limit is no motion at all.
+  EXPECT_FALSE(Judge(still, MakeFrame(320, 240, 115, 4)));
+}
+
+TEST_F(DetectorFixture, ZoneDrawnInTopHalfWatchesTopHalfOfPicture) {
+  detector.SetZones(Zones({SensibleZone(0, 0, 320, 120)}), ZoneList{});
+  detector.SetZoneSize(320, 240);
+  VideoFrame still = MakeFrame(320, 240, 100, 1);
+  VideoFrame top = MakeFrame(320, 240, 100, 2);
+  PaintShown(top, 0, 0, 320, 120, 200);
+  VideoFrame bottom = MakeFrame(320, 240, 100, 3);
+  PaintShown(bottom, 0, 120, 320, 240, 200);
+  EXPECT_TRUE(Judge(still, top));
+  EXPECT_FALSE(Judge(still, bottom));
+}
+
+TEST_F(DetectorFixture, MasksCutHolesAndZonesApplyOnlyAtTheirSize) {
+  // The only change lies inside the mask: nothing is seen.
+  detector.SetZones(Zones({SensibleZone(0, 0, 100, 100)}), Zones({MaskZone(10, 10, 60, 60)}));
+  detector.SetZoneSize(320, 240);
+  detector.SetThreshold(1);
+  VideoFrame still = MakeFrame(320, 240, 100, 1);
+  VideoFrame masked = MakeFrame(320, 240, 100, 2);
+  PaintShown(masked, 10, 10, 61, 61, 200);
+  EXPECT_FALSE(Judge(still, masked));
+  // The same change outside the zone is seen once the zones no longer apply.
+  VideoFrame outside = MakeFrame(320, 240, 100, 3);
+  PaintShown(outside, 150, 150, 250, 200, 200);
+  EXPECT_FALSE(Judge(still, outside));
+  detector.SetZoneSize(640, 480);
+  EXPECT_TRUE(Judge(still, outside));
+}
+
+TEST_F(DetectorFixture, ZonesBeyondThePictureAndBadFramesAreSafe) {
+  // Zones reaching past every edge are clipped to the picture, for the
+  // points examined and for the trigger count.
+  detector.SetZones(Zones({SensibleZone(-75, -75, 400, 300)}), Zones({MaskZone(-80, -80, 10, 10)}));
+  detector.SetZoneSize(64, 48);
+  detector.ComputeTriggerCount(64, 48);
+  EXPECT_EQ(detector.TriggerCount(), 20 * (64 * 48 - 10 * 10) / 400);
+  VideoFrame still = MakeFrame(64, 48, 10, 1);
+  EXPECT_TRUE(Judge(still, MakeFrame(64, 48, 200, 2)));
+  EXPECT_FALSE(Judge(still, MakeFrame(64, 48, 10, 3)));
+
+  // A size change only resets the reference, however different the frames.
+  Current() = MakeFrame(32, 48, 200, 4);
+  EXPECT_FALSE(detector.Detect());
+  Current() = MakeFrame(32, 48, 10, 4);
+  EXPECT_TRUE(detector.Detect());
+  // A frame shorter than its header says is never read past its end.
+  VideoFrame truncated = MakeFrame(32, 48, 10, 5);
+  truncated.pixels.SetLength(100);
+  Current() = truncated;
+  EXPECT_FALSE(detector.Detect());
+  EXPECT_FALSE(detector.IsPixelChanged(31, 47));
+}
+
+TEST(MotionDetectorSettings, LoadsZonesSizeAndThresholdOfItsCamera) {
+  IniFile ini;
+  const std::string camera = "Pattern   NO.1";
+  ini.SetString(camera, "SENSIBLE_ZONES", "10,20,110,80$150,30,200,90");
+  ini.SetString(camera, "MASK_ZONES", "20,30,40,50");
+  ini.SetString(camera, "ZONE_SIZE", "320,240");
+  ini.SetInt(camera, "THRESHOLD", 0);
+  MotionDetector detector(nullptr, camera);
+  detector.LoadZoneSettings(ini);
+  ZoneList sensible, mask;
+  detector.GetZones(sensible, mask);
+  EXPECT_EQ(FormatZoneList(sensible), "10,20,110,80$150,30,200,90");
+  EXPECT_EQ(FormatZoneList(mask), "20,30,40,50");
+  EXPECT_EQ(detector.ZoneWidth(), 320);
+  EXPECT_EQ(detector.ZoneHeight(), 240);
+  EXPECT_EQ(detector.Threshold(), 1);
+
+  // An unreadable size leaves the zones without a size.
+  ini.SetString("Other", "ZONE_SIZE", "320x240");
+  MotionDetector other(nullptr, "Other");
+  other.LoadZoneSettings(ini);
+  EXPECT_EQ(other.ZoneWidth(), 0);
+  EXPECT_EQ(other.Threshold(), 20);
+}
+
+// A detector whose verdicts are scripted, counting its hook calls.
+class ScriptedDetector : public DetectorThread {
+ public:
+  ScriptedDetector() {
+    SetFrameSource([this](VideoFrame&) { return frameReady; });
+  }
+  ~ScriptedDetector() override { SetRunning(false); }
+  bool Detect() override {
+    bool verdict = verdicts.empty() ? false : verdicts.front();
+    if (!verdicts.empty()) verdicts.pop_front();
+    return verdict;
+  }
+  void OnMotion() override {
+    beginFlags.push_back(MotionBegins());
+    ClearMotionBegins();
+  }
+  void OnMotionEnd() override { ++ends; }
+
+  // Runs one check with the given verdict at tick now.
+  void Check(bool verdict, std::uint32_t now) {
+    verdicts.push_back(verdict);
+    EXPECT_EQ(Poll(now), 0) << "no check at " << now;
+  }
+
+  bool frameReady = true;
+  std::deque<bool> verdicts;
+  std::vector<bool> beginFlags;
+  int ends = 0;
+};
+
+TEST(DetectorStateMachine, PacingAndStartOfAPeriod) {
+  ScriptedDetector d;
+  d.ResetMotionState(1000);
+  // Idle: nothing before 200 ms have passed since the last check.
+  EXPECT_EQ(d.Poll(1100), DetectorThread::kIdleSleepMs);
+  d.frameReady = false;
+  EXPECT_EQ(d.Poll(1200), DetectorThread::kFramePollMs);
+  d.frameReady = true;
+
+  // Two detections and a quiet check start nothing.
+  d.Check(true, 1200);
+  d.Check(true, 1210);  // counting: no pacing
+  d.Check(false, 1220);
+  EXPECT_TRUE(d.beginFlags.empty());
+  EXPECT_FALSE(d.InMotion());
+  EXPECT_EQ(d.Poll(1230), DetectorThread::kIdleSleepMs);
+
+  // Three in a row start a period; the third check runs OnMotion with
+  // motion begins set.
+  d.Check(true, 1420);
+  d.Check(true, 1430);
+  d.Check(true, 1440);
+  EXPECT_TRUE(d.InMotion());
+  EXPECT_EQ(d.beginFlags, std::vector<bool>{true});
+}
+
+TEST(DetectorStateMachine, PeriodEndsAfterMinimumTimeAndThreeQuietChecks) {
+  ScriptedDetector d;
+  d.ResetMotionState(0);
+  d.Check(true, 200);
+  d.Check(true, 210);
+  d.Check(true, 220);  // period starts at 220
+  // Quiet checks inside the minimum time keep the period going.
+  d.Check(false, 1000);
+  d.Check(false, 2000);
+  d.Check(false, 3000);
+  d.Check(false, 5220);  // exactly 5 s: not yet over
+  EXPECT_TRUE(d.InMotion());
+  // Motion resets the quiet count but not the start time.
+  d.Check(true, 5300);
+  d.Check(false, 5400);
+  d.Check(false, 5500);
+  EXPECT_TRUE(d.InMotion());
+  d.Check(false, 5600);
+  EXPECT_FALSE(d.InMotion());
+  EXPECT_EQ(d.ends, 1);
+  // OnMotion ran at every check of the period but the last.
+  EXPECT_EQ(d.beginFlags.size(), 8u);
+  EXPECT_TRUE(d.beginFlags[0]);
+  for (size_t i = 1; i < d.beginFlags.size(); ++i) EXPECT_FALSE(d.beginFlags[i]);
+
+  // Continuous motion never ends the period; a shorter minimum applies at once.
+  int minimum = 60;
+  d.SetMinimumSecondsSource([&minimum] { return minimum; });
+  d.Check(true, 10000);
+  d.Check(true, 10010);
+  d.Check(true, 10020);
+  for (std::uint32_t t = 10030; t < 20000; t += 100) d.Check(true, t);
+  for (std::uint32_t t = 20000; t < 20300; t += 100) d.Check(false, t);
+  EXPECT_TRUE(d.InMotion());
+  minimum = 1;
+  d.Check(false, 20300);
+  EXPECT_FALSE(d.InMotion());
+  EXPECT_EQ(d.ends, 2);
+}
+
+TEST(DetectorThreadRun, StartsStopsAndFindsMotionInRealFrames) {
+  ScriptedDetector idle;
+  EXPECT_TRUE(idle.SetRunning(false));  // not running: returns at once
+
+  // A real detector on a frame buffer: a changing picture starts a period.
+  struct Recorder : MotionDetector {
+    ~Recorder() override { SetRunning(false); }
+    void OnMotion() override {
+      if (MotionBegins()) ++periods;
+      ClearMotionBegins();
+    }
+    std::atomic<int> periods{0};
+  } detector;
+  FrameBuffer buffer;
+  detector.SetFrameSource(&buffer);
+  ASSERT_TRUE(detector.SetRunning(true));
+  EXPECT_TRUE(detector.SetRunning(true));
+  EXPECT_TRUE(detector.IsRunning());
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 400 && detector.periods.load() == 0; ++i) {
+    // Noise: any two frames differ almost everywhere.
+    VideoFrame frame = MakeFrame(64, 48, 0, i + 1);
+    for (int b = 0; b < frame.pixels.Length(); ++b) {
+      seed ^= seed << 13;
+      seed ^= seed >> 17;
+      seed ^= seed << 5;
+      frame.pixels.Data()[b] = static_cast<std::uint8_t>(seed);
+    }
+    buffer.StoreFrame(frame.pixels.Data(), frame.header, frame.captureTime);
+    SleepMs(10);
+  }
+  EXPECT_EQ(detector.periods.load(), 1);
+  EXPECT_TRUE(detector.SetRunning(false));
+  EXPECT_FALSE(detector.IsRunning());
+  EXPECT_FALSE(detector.ThreadAlive());
+
+  // Applying zones stops the thread, and it stays stopped.
+  ASSERT_TRUE(detector.SetRunning(true));
+  detector.SetZones(ZoneList{}, ZoneList{});
+  EXPECT_FALSE(detector.IsRunning());
+  EXPECT_FALSE(detector.ThreadAlive());
+}
+
+}  // namespace
+}  // namespace qmr
