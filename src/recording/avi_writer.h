@@ -64,7 +64,7 @@ class AviWriter {
   bool AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_t size, bool key,
                    std::vector<IndexEntry>& index);
   bool BeginSegment();
-  bool EndSegment(bool last);
+  bool EndSegment();
   bool WriteStandardIndex(std::uint32_t chunkId, std::uint32_t streamNumber,
                           const std::vector<IndexEntry>& index, std::uint64_t* where,
                           std::uint32_t* bytes);
@@ -107,6 +107,8 @@ class AviWriter {
   std::vector<SuperEntry> textSuper_;
   std::uint64_t lastFlushMs_ = 0;
   bool failed_ = false;  // an index or header write failed: the file is not trusted
+  bool closing_ = false;
+  std::size_t headerBytes_ = 0;
 };
 
 }  // namespace qmr

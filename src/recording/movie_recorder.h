@@ -53,6 +53,8 @@ class MovieRecorder {
   void Discard();
 
   bool IsRecording() const { return recording_.load(); }
+  // The file of the running or last finished recording ("" after Discard or
+  // a failed Start).
   std::string Path() const;
   std::uint32_t FramesWritten() const;
 
@@ -63,6 +65,7 @@ class MovieRecorder {
 
  private:
   bool Fail(Failure failure, const std::string& path);
+  void StopLocked();
 
   mutable std::mutex mutex_;
   std::atomic<bool> recording_{false};
