@@ -2,6 +2,7 @@
 
 #include "capture/camera_entry.h"
 #include "capture/pattern_source.h"
+#include "capture/stream_source.h"
 
 namespace qmr {
 
@@ -10,8 +11,9 @@ std::unique_ptr<FrameSource> CreateFrameSource(const CameraEntry& entry) {
     case SourceKind::Pattern:
       return std::make_unique<PatternSource>(ParsePatternParameters(entry.source),
                                              entry.friendlyName);
-    case SourceKind::V4l2:
     case SourceKind::Stream:
+      return std::make_unique<StreamSource>(entry.source, entry.name);
+    case SourceKind::V4l2:
       break;
   }
   return nullptr;

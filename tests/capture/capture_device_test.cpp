@@ -1,7 +1,11 @@
 // The capture device over real sources: frame rate, format changes, the
 // preview hand-off, frame requests, and sources that end or fail.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -269,6 +273,109 @@ TEST_F(CaptureDeviceTest, StopFlagAndCloseEndTheThreadsPromptly) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   running.reset();
   SUCCEED();
+}
+
+}  // namespace
+}  // namespace qmr
+
+namespace qmr {
+namespace {
+
+bool MakeVideoFile(const std::string& path, const std::string& size, int seconds) {
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=size=" + size +
+                          ":rate=25 -t " + std::to_string(seconds) + " -c:v mpeg4 '" + path +
+                          "'";
+  return std::system(cmd.c_str()) == 0;
+}
+
+TEST_F(CaptureDeviceTest, VideoFileCameraPlaysInRealTimeAndLoops) {
+  const std::string file = dir_ + "/clip.avi";
+  ASSERT_TRUE(MakeVideoFile(file, "322x240", 1));
+  CameraEntry entry;
+  entry.name = "Clip   NO.1";
+  entry.kind = SourceKind::Stream;
+  entry.source = file;
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(entry));
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device.GetFormat(header, rate));
+  EXPECT_EQ(header.width, 320);  // cut to a multiple of 4
+  EXPECT_EQ(header.height, 240);
+  EXPECT_EQ(rate, 25);
+  device.highSpeed.store(true);
+  ASSERT_TRUE(device.Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto before = device.ProcessedFrames();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto played = device.ProcessedFrames() - before;
+  // 50 pictures in two seconds of a one-second file: real time, looped.
+  EXPECT_GE(played, 30u);
+  EXPECT_LE(played, 60u);
+  VideoFrame frame;
+  ASSERT_TRUE(device.RequestFrame(frame));
+  EXPECT_EQ(frame.Width(), 320);
+  EXPECT_EQ(frame.pixels.Length(), 320 * 240 * 3);
+
+  // Scaled and slowed down on request.
+  ASSERT_TRUE(device.Stop());
+  BitmapInfoHeader small = MakeRgb24Header(160, 120);
+  ASSERT_TRUE(device.SetFormat(&small, 5));
+  ASSERT_TRUE(device.Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto slowBefore = device.ProcessedFrames();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto slow = device.ProcessedFrames() - slowBefore;
+  EXPECT_GE(slow, 5u);
+  EXPECT_LE(slow, 13u);
+  ASSERT_TRUE(device.RequestFrame(frame));
+  EXPECT_EQ(frame.Width(), 160);
+  EXPECT_EQ(frame.Height(), 120);
+  device.Stop();
+
+  // Not a video at all: refused at Open.
+  const std::string junk = dir_ + "/junk.avi";
+  FILE* f = std::fopen(junk.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("this is no video", f);
+  std::fclose(f);
+  entry.source = junk;
+  CaptureDevice bad;
+  EXPECT_FALSE(bad.Open(entry));
+}
+
+TEST_F(CaptureDeviceTest, NetworkCameraNeverBlocksOpenOrStop) {
+  // A peer that accepts the connection and never answers.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  ASSERT_EQ(0, listen(listener, 4));
+  socklen_t length = sizeof address;
+  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+  const int port = ntohs(address.sin_port);
+
+  CameraEntry entry;
+  entry.name = "Gate   NO.1";
+  entry.kind = SourceKind::Stream;
+  entry.source = "http://127.0.0.1:" + std::to_string(port) + "/video.mjpg";
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(entry));  // no connection is made here
+  BitmapInfoHeader header;
+  int rate = 0;
+  EXPECT_TRUE(device.GetFormat(header, rate));  // a usable default until connected
+  ASSERT_TRUE(device.Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  VideoFrame frame;
+  EXPECT_FALSE(device.RequestFrame(frame, 200));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(device.Stop());  // interrupts the waiting read
+  device.Close();
+  // Generous: the point is that Stop does not wait out the I/O time limit.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  close(listener);
 }
 
 }  // namespace

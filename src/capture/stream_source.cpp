@@ -1,0 +1,365 @@
+#include "capture/stream_source.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "delivery/log_file.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+#include <libswscale/swscale.h>
+}
+
+namespace qmr {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::pair<int, int> kStandardSizes[] = {{160, 120}, {320, 240}, {640, 480}, {1280, 720}};
+constexpr int kMaxRate = 60;
+constexpr int kFirstRetryMs = 1000;
+constexpr int kLastRetryMs = 30000;
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+struct FormatCloser {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecCloser {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerFreer {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+bool LooksLocal(const std::string& url) {
+  return url.find("://") == std::string::npos || url.rfind("file:", 0) == 0;
+}
+
+}  // namespace
+
+// One opened stream with its decoder. The interrupt callback ends any wait
+// inside FFmpeg when the source stops, the program quits or the current
+// operation has run past its deadline.
+struct StreamSource::Session {
+  const StreamSource* owner = nullptr;
+  std::atomic<std::int64_t> deadlineMs{0};
+  std::unique_ptr<AVFormatContext, FormatCloser> format;
+  std::unique_ptr<AVCodecContext, CodecCloser> codec;
+  int streamIndex = -1;
+  AVRational timeBase{1, 25};
+  double frameRate = 25.0;
+
+  static int Interrupt(void* opaque) {
+    auto* s = static_cast<Session*>(opaque);
+    return (s->owner->Stopping() || NowMs() > s->deadlineMs.load()) ? 1 : 0;
+  }
+  void Arm() { deadlineMs.store(NowMs() + kIoTimeoutMs); }
+
+  bool Open(const std::string& url, const StreamSource* source) {
+    owner = source;
+    AVFormatContext* ctx = avformat_alloc_context();
+    if (!ctx) return false;
+    ctx->interrupt_callback.callback = &Session::Interrupt;
+    ctx->interrupt_callback.opaque = this;
+    AVDictionary* options = nullptr;
+    if (!source->IsLocalFile()) {
+      // Microseconds: a stalled connection fails instead of waiting for ever.
+      av_dict_set(&options, "rw_timeout", "10000000", 0);
+    }
+    Arm();
+    const std::string path = url.rfind("file:", 0) == 0 ? url.substr(5) : url;
+    const int rc = avformat_open_input(&ctx, path.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc < 0) return false;  // ctx is freed by FFmpeg on failure
+    format.reset(ctx);
+    Arm();
+    if (avformat_find_stream_info(ctx, nullptr) < 0) return false;
+    const AVCodec* decoder = nullptr;
+    streamIndex = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (streamIndex < 0 || !decoder) return false;
+    AVStream* stream = ctx->streams[streamIndex];
+    codec.reset(avcodec_alloc_context3(decoder));
+    if (!codec) return false;
+    if (avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) return false;
+    codec->thread_count = 2;
+    if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return false;
+    if (codec->width <= 0 || codec->height <= 0) return false;
+    timeBase = stream->time_base;
+    const AVRational guessed = av_guess_frame_rate(ctx, stream, nullptr);
+    const double fps = guessed.den > 0 ? av_q2d(guessed) : 0.0;
+    frameRate = (fps >= 0.5 && fps <= 240.0) ? fps : 25.0;
+    return true;
+  }
+};
+
+StreamSource::StreamSource(std::string url, std::string name)
+    : url_(std::move(url)), name_(std::move(name)) {
+  localFile_ = LooksLocal(url_);
+}
+
+StreamSource::~StreamSource() { Stop(); }
+
+bool StreamSource::Stopping() const { return stop_.load() || StopFlag.load() != 0; }
+
+bool StreamSource::Pause(int ms) const {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    if (Stopping()) return false;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(end - Clock::now(), std::chrono::milliseconds(50)));
+  }
+  return !Stopping();
+}
+
+bool StreamSource::Open() {
+  static std::once_flag quiet;
+  // FFmpeg's warnings (deprecated pixel formats, damaged packets) would
+  // flood the terminal; errors are still printed.
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+  if (url_.empty()) return false;
+  if (!localFile_) return true;
+  Session session;
+  if (!session.Open(url_, this)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  nativeWidth_ = session.codec->width;
+  nativeHeight_ = session.codec->height;
+  nativeRate_ = std::clamp(static_cast<int>(std::lround(session.frameRate)), 1, kMaxRate);
+  return true;
+}
+
+bool StreamSource::Start(SampleSink& sink) {
+  if (thread_.load() != 0) return true;
+  sink_ = &sink;
+  stop_.store(false);
+  return StartThread(ThreadMain, this, thread_);
+}
+
+void StreamSource::Stop() {
+  if (thread_.load() == 0) return;
+  stop_.store(true);
+  while (!WaitForThreadEnd(thread_, 5000, "stream camera")) {
+  }
+}
+
+bool StreamSource::GetFormat(int& width, int& height, int& frameRate) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  width = wantedWidth_ ? wantedWidth_ : (nativeWidth_ >= 4 ? nativeWidth_ & ~3 : 640);
+  height = wantedHeight_ ? wantedHeight_ : (nativeHeight_ > 0 ? nativeHeight_ : 480);
+  frameRate = wantedRate_ ? wantedRate_ : (nativeRate_ ? nativeRate_ : 25);
+  return true;
+}
+
+bool StreamSource::SetFormat(int width, int height, int frameRate) {
+  if (width != 0 || height != 0) {
+    width &= ~3;
+    if (width < 16 || height < 16 || width > 4096 || height > 2160) return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  wantedWidth_ = width;
+  wantedHeight_ = height;
+  wantedRate_ = std::clamp(frameRate, 1, kMaxRate);
+  return true;
+}
+
+int StreamSource::CapabilityCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(std::size(kStandardSizes)) + (nativeWidth_ >= 4 ? 1 : 0);
+}
+
+bool StreamSource::GetCapability(int index, VideoCapability& c) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool native = nativeWidth_ >= 4;
+  const int count = static_cast<int>(std::size(kStandardSizes)) + (native ? 1 : 0);
+  if (index < 0 || index >= count) return false;
+  int w, h;
+  if (native && index == 0) {
+    w = nativeWidth_ & ~3;
+    h = nativeHeight_;
+  } else {
+    const auto& s = kStandardSizes[index - (native ? 1 : 0)];
+    w = s.first;
+    h = s.second;
+  }
+  c = VideoCapability{};
+  c.inputWidth = c.minWidth = c.maxWidth = w;
+  c.inputHeight = c.minHeight = c.maxHeight = h;
+  c.minFrameRate = 1;
+  c.maxFrameRate = std::max(nativeRate_, 30);
+  return true;
+}
+
+void StreamSource::OutputSize(int& width, int& height, int& rate) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (wantedWidth_ > 0 && wantedHeight_ > 0) {
+    width = wantedWidth_;
+    height = wantedHeight_;
+  } else {
+    width &= ~3;
+  }
+  rate = wantedRate_ ? wantedRate_ : 0;  // 0: every picture
+}
+
+void StreamSource::ThreadMain(void* argument) { static_cast<StreamSource*>(argument)->Run(); }
+
+void StreamSource::Run() {
+  int retryMs = kFirstRetryMs;
+  bool lost = false;  // the log already says the stream is gone
+  bool everPlayed = false;
+  while (!Stopping()) {
+    Session session;
+    if (session.Open(url_, this)) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        nativeWidth_ = session.codec->width;
+        nativeHeight_ = session.codec->height;
+        nativeRate_ = std::clamp(static_cast<int>(std::lround(session.frameRate)), 1, kMaxRate);
+      }
+      if (lost) LogFile::Writef("Camera %s: stream %s is back", name_.c_str(), url_.c_str());
+      lost = false;
+      const bool played = Play(session);
+      if (Stopping()) break;
+      if (played) {
+        everPlayed = true;
+        retryMs = kFirstRetryMs;
+      }
+    }
+    if (Stopping()) break;
+    if (!lost) {
+      LogFile::Writef("Camera %s: stream %s %s, trying again", name_.c_str(), url_.c_str(),
+                      everPlayed ? "lost" : "cannot be opened");
+      lost = true;
+    }
+    if (!Pause(retryMs)) break;
+    retryMs = std::min(retryMs * 2, kLastRetryMs);
+  }
+}
+
+bool StreamSource::Play(Session& s) {
+  std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+  if (!packet || !frame) return false;
+  std::unique_ptr<SwsContext, ScalerFreer> scaler;
+  std::vector<std::uint8_t> picture;
+  AVFormatContext* fmt = s.format.get();
+  AVCodecContext* codec = s.codec.get();
+
+  bool delivered = false;
+  // Real-time playing of files: picture time (pts) mapped onto the clock.
+  bool anchored = false;
+  Clock::time_point wallBase;
+  double ptsBase = 0.0;
+  std::uint64_t count = 0;
+  Clock::time_point lastDelivery = Clock::now() - std::chrono::hours(1);
+
+  auto deliver = [&](AVFrame* f) -> bool {
+    ++count;
+    if (localFile_) {
+      double pts = static_cast<double>(count) / s.frameRate;
+      if (f->best_effort_timestamp != AV_NOPTS_VALUE) {
+        pts = static_cast<double>(f->best_effort_timestamp) * av_q2d(s.timeBase);
+      }
+      const auto now = Clock::now();
+      if (anchored) {
+        const auto target = wallBase + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(pts - ptsBase));
+        // A jump in the time stamps (damaged file) re-anchors the clock.
+        if (target > now + std::chrono::seconds(2) || target < now - std::chrono::seconds(1)) {
+          anchored = false;
+        } else if (target > now) {
+          const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(target - now);
+          if (!Pause(static_cast<int>(wait.count()))) return false;
+        }
+      }
+      if (!anchored) {
+        wallBase = now;
+        ptsBase = pts;
+        anchored = true;
+      }
+    }
+    int width = f->width, height = f->height, rate = 0;
+    OutputSize(width, height, rate);
+    if (width < 4 || height < 1) return true;
+    const auto now = Clock::now();
+    if (rate > 0) {
+      // Deliver no more pictures per second than asked for; a quarter of an
+      // interval of slack keeps a 25 fps file at 25 when 25 is asked for.
+      const auto interval = std::chrono::microseconds(1000000 / rate);
+      if (now - lastDelivery < interval - interval / 4) return true;
+    }
+    scaler.reset(sws_getCachedContext(scaler.release(), f->width, f->height,
+                                      static_cast<AVPixelFormat>(f->format), width, height,
+                                      AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler) return true;
+    picture.resize(static_cast<std::size_t>(width) * 3 * height);
+    std::uint8_t* planes[4] = {picture.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {width * 3, 0, 0, 0};
+    if (sws_scale(scaler.get(), f->data, f->linesize, 0, f->height, planes, strides) <= 0) {
+      return true;
+    }
+    lastDelivery = now;
+    sink_->OnSample(picture.data(), width, height, width * 3);
+    delivered = true;
+    return true;
+  };
+
+  auto drain = [&]() -> bool {
+    int rc;
+    while ((rc = avcodec_receive_frame(codec, frame.get())) == 0) {
+      const bool go_on = deliver(frame.get());
+      av_frame_unref(frame.get());
+      if (!go_on) return false;
+    }
+    return true;
+  };
+
+  while (!Stopping()) {
+    s.Arm();
+    const int rc = av_read_frame(fmt, packet.get());
+    if (rc < 0) {
+      if (Stopping()) break;
+      if (!localFile_) return delivered;  // dropped or ended: reconnect
+      // End of a file (or a read error in it): play out what the decoder
+      // holds, then start again from the beginning.
+      avcodec_send_packet(codec, nullptr);
+      if (!drain()) break;
+      avcodec_flush_buffers(codec);
+      s.Arm();
+      const std::int64_t start = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time : 0;
+      if (av_seek_frame(fmt, -1, start, AVSEEK_FLAG_BACKWARD) < 0) return delivered;
+      if (!delivered) return false;  // a file without a single picture: do not spin
+      anchored = false;
+      // Keep the last picture on screen for one frame interval.
+      if (!Pause(static_cast<int>(1000.0 / s.frameRate))) break;
+      continue;
+    }
+    if (packet->stream_index == s.streamIndex) {
+      const int sent = avcodec_send_packet(codec, packet.get());
+      av_packet_unref(packet.get());
+      // A damaged packet is skipped; the decoder picks up at the next one.
+      if (sent < 0 && sent != AVERROR(EAGAIN)) continue;
+      if (!drain()) break;
+    } else {
+      av_packet_unref(packet.get());
+    }
+  }
+  return delivered;
+}
+
+}  // namespace qmr
