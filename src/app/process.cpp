@@ -55,7 +55,14 @@ void FillFoldersOnce() {
     if (AppFolderStorage().empty()) {
       const char* home = std::getenv("QMR_HOME");
       if (home && *home) {
-        AppFolderStorage() = WithoutTrailingSeparator(home);
+        std::string folder = home;
+        // Folders derived from it (AVI, PIC) are only created on absolute
+        // paths, so a relative QMR_HOME is taken from the working folder.
+        if (folder[0] != kPathSeparator) {
+          char cwd[4096];
+          if (getcwd(cwd, sizeof(cwd))) folder = std::string(cwd) + kPathSeparator + folder;
+        }
+        AppFolderStorage() = WithoutTrailingSeparator(folder);
         // The home folder is where everything is written: make sure it exists.
         mkdir(AppFolderStorage().c_str(), 0755);
       } else {
@@ -187,8 +194,8 @@ SystemTime GetLocalTime() {
 
 std::string FormatStampText(const SystemTime& t) {
   char buf[64];
-  std::snprintf(buf, sizeof(buf), "%02d/%02d %02d:%02d:%02d:%03d", t.month, t.day, t.hour,
-                t.minute, t.second, t.milliseconds);
+  std::snprintf(buf, sizeof(buf), "%02d/%02d %02d:%02d:%02d:%03d", t.month, t.day, t.hour, t.minute,
+                t.second, t.milliseconds);
   return buf;
 }
 

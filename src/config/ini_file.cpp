@@ -123,6 +123,11 @@ bool IniFile::Load(const std::string& path) {
 
   int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return false;
+  }
   FILE* file = fdopen(fd, "r");
   if (!file) {
     close(fd);
@@ -230,8 +235,8 @@ bool IniFile::Save(const std::string& path) {
   return true;
 }
 
-bool IniFile::GetString(const std::string& section, const std::string& key,
-                        const std::string& def, std::string& value, std::string* comment) const {
+bool IniFile::GetString(const std::string& section, const std::string& key, const std::string& def,
+                        std::string& value, std::string* comment) const {
   value = def;
   const IniEntry* entry = FindEntry(section, key);
   if (!entry) return false;

@@ -6,6 +6,7 @@ namespace {
 
 // The DES tables of FIPS 46-3. Bit 1 is the most significant bit of the
 // input to each permutation.
+// clang-format off
 constexpr std::uint8_t kInitialPermutation[64] = {
     58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
     62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
@@ -72,6 +73,7 @@ constexpr std::uint8_t kSBoxes[8][64] = {
      1,  15, 13, 8, 10, 3,  7,  4,  12, 5,  6,  11, 0,  14, 9,  2,
      7,  11, 4,  1, 9,  12, 14, 2,  0,  6,  10, 13, 15, 3,  5,  8,
      2,  1,  14, 7, 4,  10, 8,  13, 15, 12, 9,  0,  3,  5,  6,  11}};
+// clang-format on
 
 // Picks the table's bits (numbered 1..inBits from the most significant end)
 // out of input, most significant output bit first.
@@ -107,8 +109,7 @@ void StoreBlock(std::uint64_t v, std::uint8_t b[8]) {
   }
 }
 
-std::uint64_t Crypt(std::uint64_t block, const std::array<std::uint64_t, 16>& keys,
-                    bool decrypt) {
+std::uint64_t Crypt(std::uint64_t block, const std::array<std::uint64_t, 16>& keys, bool decrypt) {
   const std::uint64_t ip = Permute(block, 64, kInitialPermutation);
   std::uint32_t left = static_cast<std::uint32_t>(ip >> 32);
   std::uint32_t right = static_cast<std::uint32_t>(ip);

@@ -96,7 +96,7 @@ TEST(DesTest, TripleDesMatchesOpenssl) {
 
 TEST(Base64Test, StandardVectorsAndStrayCharacters) {
   const std::pair<std::string, std::string> vectors[] = {
-      {"f", "Zg=="},     {"fo", "Zm8="},         {"foo", "Zm9v"},
+      {"f", "Zg=="},        {"fo", "Zm8="},        {"foo", "Zm9v"},
       {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
   Base64Codec codec;
   for (const auto& [plain, encoded] : vectors) {

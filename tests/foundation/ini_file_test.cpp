@@ -149,8 +149,9 @@ TEST(IniFileTest, SaveRulesBackupAndMode) {
   const std::string path = tmp.File("qmr.ini");
   const std::string bak = path + ".bak";
   IniFile ini;
-  EXPECT_FALSE(ini.Load(path));  // missing file: empty document
-  EXPECT_FALSE(ini.Save());      // nothing changed
+  EXPECT_FALSE(ini.Load(tmp.Path()));  // a folder is no settings file
+  EXPECT_FALSE(ini.Load(path));        // missing file: empty document
+  EXPECT_FALSE(ini.Save());            // nothing changed
   ASSERT_TRUE(ini.SetInt("SET", "K", 1));
   EXPECT_TRUE(ini.Modified());
   ASSERT_TRUE(ini.Save());

@@ -38,8 +38,8 @@ TEST(SettingsTest, NoFileGivesEveryDefault) {
   EXPECT_EQ(s.fccHandler, 0u);
   EXPECT_TRUE(s.savAvi && s.alarm && s.hiSpeed && s.sndRepeat && s.exeOnce && s.hangup &&
               s.mailAuth);
-  EXPECT_FALSE(s.savPic || s.exec || s.ftpAvi || s.ftpPic || s.mailAvi || s.mailPic ||
-               s.openAll || s.detect || s.minMain || s.maxView);
+  EXPECT_FALSE(s.savPic || s.exec || s.ftpAvi || s.ftpPic || s.mailAvi || s.mailPic || s.openAll ||
+               s.detect || s.minMain || s.maxView);
   EXPECT_EQ(s.duration, 10);
   EXPECT_EQ(s.mailServer, "");
   EXPECT_EQ(s.colorSensible, (Rgb{0, 255, 255}));
@@ -54,15 +54,16 @@ TEST(SettingsTest, ReadsStoredValues) {
   ASSERT_TRUE(PasswordScrambler::Scramble("s3cret pass", authStored));
   ASSERT_TRUE(PasswordScrambler::Scramble("ftp", ftpStored));
   const std::string avi = tmp.File("deep/er/avi");
-  WriteWhole(SettingsFilePath(),
-             "[FOLDER]\nAVIDIR=" + avi + "\nPICDIR=relative/pic\nSNDFILE=/x/y.wav\n"
-             "EXEONCE=0\n"
-             "[MOTION]\nSAVAVI=-1\nSAVPIC=2\nALARM=0\nDURATION=33\n"
-             "[CODEC]\nQUALITY=50\nFCCHANDLER=-1\nDRIVER=Motion JPEG\n"
-             "[INTERNET]\nAUTHPASSWD=" + authStored + "\nFTPPASSWD=" + ftpStored +
-             "\nMAILTO=a@b, c@d\nMAILAUTH=0\n"
-             "[STARTUP]\nOPENALL=1\n"
-             "[MISC]\nCOLOR_MASK=1:2:3\nCOLOR_HILIGHT=9\n");
+  WriteWhole(SettingsFilePath(), "[FOLDER]\nAVIDIR=" + avi +
+                                     "\nPICDIR=relative/pic\nSNDFILE=/x/y.wav\n"
+                                     "EXEONCE=0\n"
+                                     "[MOTION]\nSAVAVI=-1\nSAVPIC=2\nALARM=0\nDURATION=33\n"
+                                     "[CODEC]\nQUALITY=50\nFCCHANDLER=-1\nDRIVER=Motion JPEG\n"
+                                     "[INTERNET]\nAUTHPASSWD=" +
+                                     authStored + "\nFTPPASSWD=" + ftpStored +
+                                     "\nMAILTO=a@b, c@d\nMAILAUTH=0\n"
+                                     "[STARTUP]\nOPENALL=1\n"
+                                     "[MISC]\nCOLOR_MASK=1:2:3\nCOLOR_HILIGHT=9\n");
   IniFile ini;
   Settings s;
   LoadSettings(ini, s);
