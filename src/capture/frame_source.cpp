@@ -3,6 +3,7 @@
 #include "capture/camera_entry.h"
 #include "capture/pattern_source.h"
 #include "capture/stream_source.h"
+#include "capture/v4l2_source.h"
 
 namespace qmr {
 
@@ -14,7 +15,7 @@ std::unique_ptr<FrameSource> CreateFrameSource(const CameraEntry& entry) {
     case SourceKind::Stream:
       return std::make_unique<StreamSource>(entry.source, entry.name);
     case SourceKind::V4l2:
-      break;
+      return std::make_unique<V4l2Source>(entry.source, entry.name);
   }
   return nullptr;
 }

@@ -380,3 +380,64 @@ TEST_F(CaptureDeviceTest, NetworkCameraNeverBlocksOpenOrStop) {
 
 }  // namespace
 }  // namespace qmr
+
+namespace qmr {
+namespace {
+
+std::string RunCommand(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+
+TEST_F(CaptureDeviceTest, ManualRecordingWritesFramesAndStampsUntilStopped) {
+  auto device = OpenPattern("pattern 320x240@10");
+  std::vector<std::string> errors;
+  device->SetErrorReporter([&](const std::string& text) { errors.push_back(text); });
+  EXPECT_TRUE(device->Record(false, "", 0, 0));  // stopping what never ran
+  EXPECT_FALSE(device->Record(true, "", MakeFourCC("MJPG"), 85));
+  ASSERT_TRUE(device->Start());
+
+  const std::string missing = dir_ + "/no folder/a.avi";
+  EXPECT_FALSE(device->Record(true, missing, MakeFourCC("MJPG"), 85));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "AVI file " + missing + " can not be created");
+  EXPECT_FALSE(device->IsRecording());
+
+  const std::string file = dir_ + "/Yard   NO.1 2026-03-07-14-05-09.avi";
+  ASSERT_TRUE(device->Record(true, file, MakeFourCC("MJPG"), 85));
+  EXPECT_TRUE(device->IsRecording());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Stopping the device ends the recording first.
+  ASSERT_TRUE(device->Stop());
+  EXPECT_FALSE(device->IsRecording());
+
+  const std::string probe = RunCommand(
+      "ffprobe -v error -count_frames -show_entries stream=codec_type,codec_tag_string,width,"
+      "nb_read_frames -of compact '" + file + "' 2>&1");
+  EXPECT_NE(probe.find("codec_type=video"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("width=320"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("codec_type=subtitle"), std::string::npos) << probe;  // the stamps
+  const std::size_t at = probe.find("nb_read_frames=");
+  ASSERT_NE(at, std::string::npos) << probe;
+  EXPECT_GE(std::atoi(probe.c_str() + at + 15), 5) << probe;
+}
+
+TEST_F(CaptureDeviceTest, V4l2NodesThatAreNoCamerasAreRefused) {
+  CameraEntry entry;
+  entry.name = "Webcam   NO.1";
+  entry.kind = SourceKind::V4l2;
+  entry.source = "/dev/null";
+  CaptureDevice notACamera;
+  EXPECT_FALSE(notACamera.Open(entry));
+  entry.source = dir_ + "/video9";
+  CaptureDevice absent;
+  EXPECT_FALSE(absent.Open(entry));
+}
+
+}  // namespace
+}  // namespace qmr

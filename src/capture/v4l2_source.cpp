@@ -1,0 +1,417 @@
+#include "capture/v4l2_source.h"
+
+#include <fcntl.h>
+#include <libv4l2.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "delivery/log_file.h"
+
+namespace qmr {
+
+namespace {
+
+// The control behind each video property, and the control that switches it
+// to automatic (0 when there is none).
+struct ControlMap {
+  std::uint32_t id;
+  std::uint32_t autoId;
+  bool inverted;  // the control means the opposite (colour killer)
+};
+constexpr ControlMap kControls[kVideoPropertyCount] = {
+    {V4L2_CID_BRIGHTNESS, 0, false},
+    {V4L2_CID_CONTRAST, 0, false},
+    {V4L2_CID_HUE, V4L2_CID_HUE_AUTO, false},
+    {V4L2_CID_SATURATION, 0, false},
+    {V4L2_CID_SHARPNESS, 0, false},
+    {V4L2_CID_GAMMA, 0, false},
+    {V4L2_CID_COLOR_KILLER, 0, true},
+    {V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE, false},
+    {V4L2_CID_BACKLIGHT_COMPENSATION, 0, false},
+    {V4L2_CID_GAIN, V4L2_CID_AUTOGAIN, false},
+    {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO, false},
+};
+
+int RateOf(const v4l2_fract& interval) {
+  if (interval.numerator == 0) return 0;
+  return static_cast<int>(interval.denominator / interval.numerator);
+}
+
+}  // namespace
+
+V4l2Source::V4l2Source(std::string path, std::string name)
+    : path_(std::move(path)), name_(std::move(name)) {}
+
+V4l2Source::~V4l2Source() { Close(); }
+
+int V4l2Source::IoctlLocked(unsigned long request, void* argument) {
+  if (fd_ < 0) return -1;
+  int rc;
+  do {
+    rc = v4l2_ioctl(fd_, request, argument);
+  } while (rc == -1 && errno == EINTR);
+  return rc;
+}
+
+bool V4l2Source::OpenDevice() {
+  fd_ = v4l2_open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  v4l2_capability cap{};
+  if (IoctlLocked(VIDIOC_QUERYCAP, &cap) != 0) {
+    CloseDevice();
+    return false;
+  }
+  const std::uint32_t caps =
+      (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+  if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) {
+    CloseDevice();
+    return false;
+  }
+  const char* card = reinterpret_cast<const char*>(cap.card);
+  card_ = TrimSpaces(std::string(card, strnlen(card, sizeof cap.card)));
+  return true;
+}
+
+void V4l2Source::CloseDevice() {
+  if (fd_ >= 0) v4l2_close(fd_);
+  fd_ = -1;
+}
+
+bool V4l2Source::Open() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fd_ >= 0) return true;
+  if (!OpenDevice()) return false;
+  // Keep the camera's own size but ask for BGR24, which libv4l2 converts to.
+  v4l2_format fmt{};
+  fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (IoctlLocked(VIDIOC_G_FMT, &fmt) != 0 ||
+      !ApplyFormatLocked(static_cast<int>(fmt.fmt.pix.width),
+                         static_cast<int>(fmt.fmt.pix.height))) {
+    CloseDevice();
+    return false;
+  }
+  ListCapabilitiesLocked();
+  return true;
+}
+
+std::string V4l2Source::DeviceName() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return card_.empty() ? name_ : card_;
+}
+
+bool V4l2Source::ApplyFormatLocked(int width, int height) {
+  v4l2_format fmt{};
+  fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  fmt.fmt.pix.width = static_cast<std::uint32_t>(width);
+  fmt.fmt.pix.height = static_cast<std::uint32_t>(height);
+  fmt.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+  fmt.fmt.pix.field = V4L2_FIELD_ANY;
+  if (IoctlLocked(VIDIOC_S_FMT, &fmt) != 0) return false;
+  if (fmt.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24) return false;
+  ReadFormatLocked();
+  return width_ > 0 && height_ > 0;
+}
+
+void V4l2Source::ReadFormatLocked() {
+  v4l2_format fmt{};
+  fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (IoctlLocked(VIDIOC_G_FMT, &fmt) == 0) {
+    width_ = static_cast<int>(fmt.fmt.pix.width);
+    height_ = static_cast<int>(fmt.fmt.pix.height);
+    stride_ = std::max(static_cast<int>(fmt.fmt.pix.bytesperline), width_ * 3);
+    imageSize_ = std::max(static_cast<int>(fmt.fmt.pix.sizeimage), stride_ * height_);
+  }
+  v4l2_streamparm parm{};
+  parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (IoctlLocked(VIDIOC_G_PARM, &parm) == 0) {
+    // A time per frame of zero or over a second gives no usable rate.
+    rate_ = std::max(1, RateOf(parm.parm.capture.timeperframe));
+  } else if (rate_ < 1) {
+    rate_ = 30;
+  }
+}
+
+void V4l2Source::ApplyRateLocked(int rate) {
+  v4l2_streamparm parm{};
+  parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (IoctlLocked(VIDIOC_G_PARM, &parm) != 0) return;
+  if (!(parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) return;
+  parm.parm.capture.timeperframe.numerator = 1;
+  parm.parm.capture.timeperframe.denominator = static_cast<std::uint32_t>(rate);
+  IoctlLocked(VIDIOC_S_PARM, &parm);
+}
+
+void V4l2Source::ListCapabilitiesLocked() {
+  capabilities_.clear();
+  // libv4l2 lists the sizes it can deliver in BGR24 (converted from the
+  // camera's own formats).
+  for (std::uint32_t i = 0;; ++i) {
+    v4l2_frmsizeenum size{};
+    size.index = i;
+    size.pixel_format = V4L2_PIX_FMT_BGR24;
+    if (IoctlLocked(VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
+    VideoCapability c;
+    int w, h;
+    if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+      w = static_cast<int>(size.discrete.width);
+      h = static_cast<int>(size.discrete.height);
+      c.minWidth = c.maxWidth = w;
+      c.minHeight = c.maxHeight = h;
+    } else {
+      w = static_cast<int>(size.stepwise.max_width);
+      h = static_cast<int>(size.stepwise.max_height);
+      c.minWidth = static_cast<int>(size.stepwise.min_width);
+      c.minHeight = static_cast<int>(size.stepwise.min_height);
+      c.maxWidth = w;
+      c.maxHeight = h;
+      c.granularityX = static_cast<int>(size.stepwise.step_width);
+      c.granularityY = static_cast<int>(size.stepwise.step_height);
+    }
+    c.inputWidth = w;
+    c.inputHeight = h;
+    c.minFrameRate = 0;
+    c.maxFrameRate = 0;
+    for (std::uint32_t k = 0; k < 64; ++k) {
+      v4l2_frmivalenum interval{};
+      interval.index = k;
+      interval.pixel_format = V4L2_PIX_FMT_BGR24;
+      interval.width = static_cast<std::uint32_t>(w);
+      interval.height = static_cast<std::uint32_t>(h);
+      if (IoctlLocked(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+      int fast, slow;
+      if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+        fast = slow = RateOf(interval.discrete);
+      } else {
+        fast = RateOf(interval.stepwise.min);
+        slow = RateOf(interval.stepwise.max);
+      }
+      c.maxFrameRate = std::max(c.maxFrameRate, fast);
+      if (slow > 0) c.minFrameRate = c.minFrameRate ? std::min(c.minFrameRate, slow) : slow;
+      if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
+    }
+    if (c.maxFrameRate < 1) c.maxFrameRate = rate_ > 0 ? rate_ : 30;
+    if (c.minFrameRate < 1) c.minFrameRate = 1;
+    capabilities_.push_back(c);
+    if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
+  }
+  if (capabilities_.empty() && width_ > 0) {
+    VideoCapability c;
+    c.inputWidth = c.minWidth = c.maxWidth = width_;
+    c.inputHeight = c.minHeight = c.maxHeight = height_;
+    c.minFrameRate = 1;
+    c.maxFrameRate = std::max(1, rate_);
+    capabilities_.push_back(c);
+  }
+}
+
+bool V4l2Source::GetFormat(int& width, int& height, int& frameRate) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fd_ < 0 || width_ <= 0) return false;
+  width = width_;
+  height = height_;
+  frameRate = std::max(1, rate_);
+  return true;
+}
+
+bool V4l2Source::SetFormat(int width, int height, int frameRate) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fd_ < 0) return false;
+  if (thread_.load() != 0) return false;  // stop first, as a real graph must
+  if (width == 0 || height == 0) {
+    // The default: the largest size offered.
+    for (const auto& c : capabilities_) {
+      if (c.maxWidth * c.maxHeight > width * height) {
+        width = c.maxWidth;
+        height = c.maxHeight;
+      }
+    }
+    if (width == 0) {
+      width = width_;
+      height = height_;
+    }
+  }
+  const int oldWidth = width_, oldHeight = height_;
+  bool ok = ApplyFormatLocked(width, height);
+  if (!ok && errno == EBUSY) {
+    // The read stream of an earlier run still holds the buffers: reopen.
+    CloseDevice();
+    ok = OpenDevice() && ApplyFormatLocked(width, height);
+  }
+  // The driver picks the nearest size it has; anything else is a refusal.
+  if (ok && (width_ != width || height_ != height)) {
+    ApplyFormatLocked(oldWidth, oldHeight);
+    return false;
+  }
+  if (!ok) return false;
+  ApplyRateLocked(std::max(1, frameRate));
+  ReadFormatLocked();
+  return true;
+}
+
+int V4l2Source::CapabilityCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(capabilities_.size());
+}
+
+bool V4l2Source::GetCapability(int index, VideoCapability& capability) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (index < 0 || index >= static_cast<int>(capabilities_.size())) return false;
+  capability = capabilities_[index];
+  return true;
+}
+
+bool V4l2Source::GetPropertyRange(int property, PropertyRange& range) {
+  if (property < 0 || property >= kVideoPropertyCount) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const ControlMap& map = kControls[property];
+  v4l2_queryctrl query{};
+  query.id = map.id;
+  if (IoctlLocked(VIDIOC_QUERYCTRL, &query) != 0 || (query.flags & V4L2_CTRL_FLAG_DISABLED)) {
+    return false;
+  }
+  range.minimum = query.minimum;
+  range.maximum = query.maximum;
+  range.step = query.step > 0 ? query.step : 1;
+  range.defaultValue = map.inverted ? !query.default_value : query.default_value;
+  if (map.inverted) {
+    range.minimum = 0;
+    range.maximum = 1;
+  }
+  range.flags = kPropertyFlagManual;
+  if (map.autoId) {
+    v4l2_queryctrl autoQuery{};
+    autoQuery.id = map.autoId;
+    if (IoctlLocked(VIDIOC_QUERYCTRL, &autoQuery) == 0 &&
+        !(autoQuery.flags & V4L2_CTRL_FLAG_DISABLED)) {
+      range.flags |= kPropertyFlagAuto;
+    }
+  }
+  return true;
+}
+
+bool V4l2Source::GetProperty(int property, long& value, long& flags) {
+  if (property < 0 || property >= kVideoPropertyCount) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const ControlMap& map = kControls[property];
+  v4l2_control control{};
+  control.id = map.id;
+  if (IoctlLocked(VIDIOC_G_CTRL, &control) != 0) return false;
+  value = map.inverted ? !control.value : control.value;
+  flags = kPropertyFlagManual;
+  if (map.autoId) {
+    v4l2_control autoControl{};
+    autoControl.id = map.autoId;
+    if (IoctlLocked(VIDIOC_G_CTRL, &autoControl) == 0) {
+      const bool isAuto = map.autoId == V4L2_CID_EXPOSURE_AUTO
+                              ? autoControl.value != V4L2_EXPOSURE_MANUAL
+                              : autoControl.value != 0;
+      if (isAuto) flags = kPropertyFlagAuto;
+    }
+  }
+  return true;
+}
+
+bool V4l2Source::SetProperty(int property, long value, long flags) {
+  if (property < 0 || property >= kVideoPropertyCount) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const ControlMap& map = kControls[property];
+  if (map.autoId) {
+    v4l2_control autoControl{};
+    autoControl.id = map.autoId;
+    const bool wantAuto = (flags & kPropertyFlagAuto) != 0;
+    if (map.autoId == V4L2_CID_EXPOSURE_AUTO) {
+      // Webcams usually offer aperture priority as their automatic mode.
+      autoControl.value = wantAuto ? V4L2_EXPOSURE_APERTURE_PRIORITY : V4L2_EXPOSURE_MANUAL;
+      if (IoctlLocked(VIDIOC_S_CTRL, &autoControl) != 0 && wantAuto) {
+        autoControl.value = V4L2_EXPOSURE_AUTO;
+        if (IoctlLocked(VIDIOC_S_CTRL, &autoControl) != 0) return false;
+      }
+    } else {
+      autoControl.value = wantAuto ? 1 : 0;
+      if (IoctlLocked(VIDIOC_S_CTRL, &autoControl) != 0 && wantAuto) return false;
+    }
+    if (wantAuto) return true;
+  }
+  v4l2_control control{};
+  control.id = map.id;
+  control.value = static_cast<std::int32_t>(map.inverted ? !value : value);
+  return IoctlLocked(VIDIOC_S_CTRL, &control) == 0;
+}
+
+bool V4l2Source::Start(SampleSink& sink) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ < 0) return false;
+  }
+  if (thread_.load() != 0) return true;
+  sink_ = &sink;
+  stop_.store(false);
+  return StartThread(ThreadMain, this, thread_);
+}
+
+void V4l2Source::Stop() {
+  if (thread_.load() == 0) return;
+  stop_.store(true);
+  while (!WaitForThreadEnd(thread_, 5000, "camera stream")) {
+  }
+}
+
+void V4l2Source::Close() {
+  Stop();
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseDevice();
+}
+
+void V4l2Source::ThreadMain(void* argument) { static_cast<V4l2Source*>(argument)->Run(); }
+
+void V4l2Source::Run() {
+  std::vector<std::uint8_t> buffer;
+  int failures = 0;
+  std::string ended;
+  while (!stop_.load() && StopFlag.load() == 0) {
+    int fd, width, height, stride, size;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fd = fd_;
+      width = width_;
+      height = height_;
+      stride = stride_;
+      size = imageSize_;
+    }
+    if (fd < 0 || size <= 0) {
+      ended = "the device is closed";
+      break;
+    }
+    if (static_cast<int>(buffer.size()) < size) buffer.resize(static_cast<std::size_t>(size));
+    pollfd p{fd, POLLIN, 0};
+    const int ready = poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) {
+      ended = std::strerror(errno);
+      break;
+    }
+    if (ready <= 0) continue;
+    // libv4l2 emulates read() over streaming buffers where the driver has
+    // no read of its own, converting to BGR24 on the way.
+    const int n = static_cast<int>(v4l2_read(fd, buffer.data(), static_cast<std::size_t>(size)));
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      // A removed camera answers ENODEV at once; other errors may pass.
+      if (errno == ENODEV || errno == ENXIO || ++failures >= 20) {
+        ended = errno == ENODEV || errno == ENXIO ? "the device was removed" : std::strerror(errno);
+        break;
+      }
+      continue;
+    }
+    failures = 0;
+    if (n < stride * (height - 1) + width * 3) continue;  // a short picture
+    sink_->OnSample(buffer.data(), width, height, stride);
+  }
+  if (!ended.empty() && !stop_.load()) sink_->OnSourceEnded(ended);
+}
+
+}  // namespace qmr
