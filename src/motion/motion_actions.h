@@ -47,7 +47,9 @@ class CameraMotionDetector : public MotionDetector {
   // State of the current motion series, for tests and diagnostics.
   const std::string& ArchiveName() const { return archiveName_; }
   const std::vector<std::string>& PictureFiles() const { return pictureFiles_; }
-  std::string RecordingPath() const { return recorder_.Path(); }
+  std::string RecordingPath() const {
+    return recorder_.IsRecording() ? recorder_.Path() : std::string();
+  }
 
  protected:
   void OnMotion() override;
