@@ -1,0 +1,296 @@
+#include "camera/camera_frame.h"
+
+#include <gtest/gtest.h>
+#include <wx/menu.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "camera/preview_pane.h"
+#include "capture/capture_device.h"
+#include "capture/video_frame.h"
+#include "motion/motion_detector.h"
+#include "recording/bitmap_info.h"
+#include "test_camera_host.h"
+
+namespace qmr {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CameraFrameTest : public testing::Test {
+ protected:
+  CameraFrameTest() : context_(folder_.Path()), host_(context_) {}
+
+  CameraEntry& AddPatternEntry(const std::string& name) {
+    auto entry = std::make_unique<CameraEntry>();
+    entry->name = name;
+    entry->friendlyName = "Test pattern";
+    entry->kind = SourceKind::Pattern;
+    entry->source = "pattern 320x240@25";
+    context_.cameras.push_back(std::move(entry));
+    return *context_.cameras.back();
+  }
+
+  // Opens the entry's pattern camera in a new window, as the main frame does.
+  CameraFrame* OpenWindow(CameraEntry& entry) {
+    auto device = std::make_unique<CaptureDevice>();
+    if (!device->Open(entry)) return nullptr;
+    auto* window = new CameraFrame(host_, entry);
+    EXPECT_TRUE(window->Start(std::move(device)));
+    return window;
+  }
+
+  CameraFrame* OpenFake(CameraEntry& entry, std::unique_ptr<test::FakeSource> source,
+                        bool start = true) {
+    auto device = std::make_unique<CaptureDevice>();
+    EXPECT_TRUE(device->Open(std::move(source)));
+    auto* window = new CameraFrame(host_, entry);
+    if (start) {
+      EXPECT_TRUE(window->Start(std::move(device)));
+    }
+    return window;
+  }
+
+  static bool ShowsFrames(CameraFrame* window, std::uint64_t after) {
+    return window->Preview()->PaintedFrames() > after;
+  }
+
+  void SetSettings(const std::function<void(Settings&)>& change) {
+    context_.Settings().Update(change);
+  }
+
+  std::vector<fs::path> AviFiles() {
+    std::vector<fs::path> files;
+    std::error_code ignored;
+    for (const auto& f : fs::directory_iterator(folder_.Path() + "/AVI", ignored)) {
+      files.push_back(f.path());
+    }
+    return files;
+  }
+
+  test::TempFolder folder_;
+  test::TestContext context_;
+  test::TestCameraHost host_;
+};
+
+TEST_F(CameraFrameTest, TwoCamerasShowLivePicturesAndOneCloses) {
+  CameraEntry& first = AddPatternEntry("Test pattern   NO.1");
+  CameraEntry& second = AddPatternEntry("Test pattern   NO.2");
+  CameraFrame* a = OpenWindow(first);
+  CameraFrame* b = OpenWindow(second);
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(first.inUse && second.inUse);
+  EXPECT_EQ(host_.windows.size(), 2u);
+  EXPECT_EQ(host_.titles[a], "Test pattern   NO.1");
+
+  // Both panes paint frames, each with a running time stamp.
+  ASSERT_TRUE(test::PumpUntil([&] { return ShowsFrames(a, 3) && ShowsFrames(b, 3); }, 5000));
+  const std::regex stamp(R"(\d\d/\d\d \d\d:\d\d:\d\d:\d\d\d)");
+  const std::string firstStamp = a->Preview()->LastStamp();
+  EXPECT_TRUE(std::regex_match(firstStamp, stamp)) << firstStamp;
+  ASSERT_TRUE(test::PumpUntil([&] { return a->Preview()->LastStamp() != firstStamp; }, 2000));
+
+  delete b;
+  EXPECT_FALSE(second.inUse);
+  EXPECT_TRUE(first.inUse);
+  ASSERT_EQ(host_.windows.size(), 1u);
+  EXPECT_EQ(host_.windows[0], a);
+
+  // The freed camera opens again and delivers pictures.
+  CameraFrame* again = OpenWindow(second);
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(second.inUse);
+  EXPECT_TRUE(test::PumpUntil([&] { return ShowsFrames(again, 1); }, 5000));
+}
+
+TEST_F(CameraFrameTest, StoredSettingsApplyAtStartAndDetectStartsWithIt) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  IniFile& ini = context_.SettingsFile();
+  ini.SetInt(entry.name, "IMAGE_WIDTH", 160);
+  ini.SetInt(entry.name, "IMAGE_HEIGHT", 120);
+  ini.SetInt(entry.name, "FRAME_RATE", 5);
+  ini.SetInt(entry.name, "PREVIEW_TIME", 0);
+  ini.SetTriple(entry.name, "TIME_COLOR", 0, 255, 0);
+  ini.SetInt(entry.name, "BRIGHTNESS", 40);
+  ini.SetInt(entry.name, "CONTRAST", -1);
+  SetSettings([](Settings& s) { s.detect = true; });
+
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  CaptureDevice& device = *window->Device();
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device.GetFormat(header, rate));
+  EXPECT_EQ(header.width, 160);
+  EXPECT_EQ(header.height, 120);
+  EXPECT_EQ(rate, 5);
+  EXPECT_FALSE(device.Preview().ShowTimeStamp());
+  EXPECT_EQ(device.Preview().TextColour(), (Rgb{0, 255, 0}));
+  long value = 0, flags = 0;
+  ASSERT_TRUE(device.GetProperty(kPropBrightness, value, flags));
+  EXPECT_EQ(value, 40);
+
+  // DETECT on: detection runs from the start, with its icon, even though a
+  // movie is wanted and no compressor is chosen.
+  EXPECT_TRUE(window->IsDetecting());
+  EXPECT_TRUE(window->ShowsDetectIcon());
+  EXPECT_TRUE(window->SetDetect(false));
+  EXPECT_FALSE(window->IsDetecting());
+  EXPECT_FALSE(window->ShowsDetectIcon());
+}
+
+TEST_F(CameraFrameTest, WithoutASectionTheDeviceKeepsItsOwnFormat) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(window->Device()->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 320);
+  EXPECT_EQ(rate, 25);
+  EXPECT_TRUE(window->Device()->Preview().ShowTimeStamp());
+  EXPECT_FALSE(window->IsDetecting());
+}
+
+TEST_F(CameraFrameTest, RecordRefusalsAndTheRecordingTitle) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+
+  // No compressor: the message, no file, title unchanged; without a user the
+  // message goes to the log.
+  EXPECT_FALSE(window->SetRecord(true, true));
+  ASSERT_EQ(context_.boxes.size(), 1u);
+  EXPECT_EQ(context_.boxes[0].text,
+            "In order to save AVI file, please choose a compress codec first!");
+  EXPECT_EQ(context_.boxes[0].caption, "Error");
+  EXPECT_TRUE(AviFiles().empty());
+  EXPECT_FALSE(window->SetRecord(true, false));
+  EXPECT_EQ(context_.boxes.size(), 1u);
+  std::ifstream log(folder_.Path() + "/log.txt");
+  std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(logText.find("please choose a compress codec first!"), std::string::npos);
+
+  // A folder that cannot be made.
+  SetSettings([&](Settings& s) {
+    s.fccHandler = MakeFourCC("MJPG");
+    s.aviDir = "relative/AVI";
+  });
+  EXPECT_FALSE(window->SetRecord(true, true));
+  EXPECT_EQ(context_.boxes.back().text,
+            "The directory relative/AVI for saving AVI files can not be created");
+
+  // The record toggle with a compressor and a folder ending in '/'.
+  SetSettings([&](Settings& s) { s.aviDir = folder_.Path() + "/AVI/"; });
+  context_.boxes.clear();
+  window->ToggleRecord();
+  ASSERT_TRUE(window->IsRecording()) << (context_.boxes.empty() ? "" : context_.boxes[0].text);
+  EXPECT_EQ(host_.titles[window], "Test pattern   NO.1, recording...");
+  {
+    std::unique_ptr<wxMenu> menu = window->BuildPopupMenu();
+    EXPECT_TRUE(menu->IsChecked(CameraFrame::kIdRecord));
+    EXPECT_FALSE(menu->IsChecked(CameraFrame::kIdDetect));
+  }
+  test::PumpEvents(400);
+  window->ToggleRecord();
+  EXPECT_FALSE(window->IsRecording());
+  EXPECT_EQ(host_.titles[window], "Test pattern   NO.1");
+  const auto files = AviFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(std::regex_match(files[0].filename().string(),
+                               std::regex(R"(Test pattern   NO\.1 \d{4}(-\d\d){5}\.avi)")))
+      << files[0];
+  EXPECT_GT(fs::file_size(files[0]), 0u);
+
+  // A second start in the same second does not wipe out the first movie.
+  ASSERT_TRUE(window->SetRecord(true, true));
+  window->SetRecord(false, true);
+  ASSERT_TRUE(window->SetRecord(true, true));
+  window->SetRecord(false, true);
+  EXPECT_GE(AviFiles().size(), 2u);
+  EXPECT_TRUE(context_.boxes.empty());
+}
+
+TEST_F(CameraFrameTest, DetectToggleWantsACompressorOnlyForMovies) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+
+  SetSettings([](Settings& s) { s.savAvi = true; });
+  window->ToggleDetect();
+  EXPECT_FALSE(window->IsDetecting());
+  ASSERT_EQ(context_.boxes.size(), 1u);
+  EXPECT_EQ(context_.boxes[0].text,
+            "In order to save AVI file when motion is detected, \nplease choose a codec first!");
+
+  SetSettings([](Settings& s) { s.savAvi = s.ftpAvi = s.mailAvi = false; });
+  wxCommandEvent command(wxEVT_MENU, CameraFrame::kIdDetect);
+  window->ProcessWindowEvent(command);
+  EXPECT_TRUE(window->IsDetecting());
+  EXPECT_TRUE(window->ShowsDetectIcon());
+  EXPECT_TRUE(window->BuildPopupMenu()->IsChecked(CameraFrame::kIdDetect));
+  window->ProcessWindowEvent(command);
+  EXPECT_FALSE(window->IsDetecting());
+}
+
+TEST_F(CameraFrameTest, PopupMenuAndCaptureMode) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  std::unique_ptr<wxMenu> menu = window->BuildPopupMenu();
+  const wxMenuItemList& items = menu->GetMenuItems();
+  std::vector<std::string> texts;
+  for (const wxMenuItem* item : items) {
+    texts.push_back(item->IsSeparator() ? "-" : item->GetItemLabel().utf8_string());
+  }
+  const std::vector<std::string> expected = {
+      "Video capture mode", "-", "Video &property..", "Video &format..", "-",
+      "&Record now!", "Record &schedule..", "-", "Set motion sensible &zones..",
+      "&Detect motion now!", "-", "Snaps&hot.."};
+  EXPECT_EQ(texts, expected);
+  EXPECT_TRUE(menu->FindItem(CameraFrame::kIdRecord)->IsCheckable());
+  EXPECT_TRUE(menu->FindItem(CameraFrame::kIdDetect)->IsCheckable());
+  wxMenu* mode = menu->FindItem(CameraFrame::kIdCaptureMode)->GetSubMenu();
+  ASSERT_TRUE(mode);
+  EXPECT_EQ(mode->FindItemByPosition(0)->GetId(), CameraFrame::kIdLeisurely);
+  EXPECT_TRUE(mode->FindItemByPosition(0)->IsRadio());
+  EXPECT_TRUE(mode->IsChecked(CameraFrame::kIdLeisurely));
+
+  wxCommandEvent highSpeed(wxEVT_MENU, CameraFrame::kIdHighSpeed);
+  window->ProcessWindowEvent(highSpeed);
+  EXPECT_TRUE(window->Device()->highSpeed);
+  EXPECT_TRUE(window->BuildPopupMenu()->IsChecked(CameraFrame::kIdHighSpeed));
+  wxCommandEvent leisurely(wxEVT_MENU, CameraFrame::kIdLeisurely);
+  window->ProcessWindowEvent(leisurely);
+  EXPECT_FALSE(window->Device()->highSpeed);
+}
+
+TEST_F(CameraFrameTest, ASourceThatEndsLeavesAQuietWindow) {
+  CameraEntry& entry = AddPatternEntry("Fake   NO.1");
+  auto source = std::make_unique<test::FakeSource>();
+  source->endAfterFrames = 5;
+  CameraFrame* window = OpenFake(entry, std::move(source));
+  SetSettings([](Settings& s) { s.savAvi = false; });
+  EXPECT_TRUE(window->SetDetect(true));
+  test::PumpEvents(600);
+  // Nothing more comes: the frame request gives up instead of hanging.
+  VideoFrame frame;
+  EXPECT_FALSE(window->GrabFrame(frame));
+  wxCommandEvent snapshot(wxEVT_MENU, CameraFrame::kIdSnapshot);
+  window->ProcessWindowEvent(snapshot);  // no frame: no viewer, no hang
+  EXPECT_TRUE(window->SetDetect(false));
+  delete window;
+  EXPECT_FALSE(entry.inUse);
+
+  // A window whose device never started closes just as well.
+  CameraFrame* idle = OpenFake(entry, std::make_unique<test::FakeSource>(), false);
+  EXPECT_FALSE(idle->IsRecording());
+  EXPECT_FALSE(idle->SetRecord(true, true));
+  delete idle;
+  EXPECT_TRUE(host_.windows.empty());
+}
+
+}  // namespace
+}  // namespace qmr
