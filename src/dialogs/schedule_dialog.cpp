@@ -33,8 +33,8 @@ void SetPicker(wxTimePickerCtrl* picker, int hour, int minute, int second) {
 }
 
 wxTimePickerCtrl* MakePicker(wxWindow* parent, const char* name) {
-  return new wxTimePickerCtrl(parent, wxID_ANY, wxDefaultDateTime, wxDefaultPosition,
-                              wxDefaultSize, wxTP_DEFAULT, wxDefaultValidator, name);
+  return new wxTimePickerCtrl(parent, wxID_ANY, wxDefaultDateTime, wxDefaultPosition, wxDefaultSize,
+                              wxTP_DEFAULT, wxDefaultValidator, name);
 }
 
 }  // namespace
@@ -46,8 +46,9 @@ ScheduleDialog::ScheduleDialog(wxWindow* parent, AppContext& context, CameraEntr
   const CameraSchedule schedule = entry_.GetSchedule();
   auto* top = new wxBoxSizer(wxVERTICAL);
 
-  top->Add(new wxStaticBitmap(this, wxID_ANY, LoadToolBitmap("tool_schedule", GetBackgroundColour())),
-           0, wxALL, 8);
+  top->Add(
+      new wxStaticBitmap(this, wxID_ANY, LoadToolBitmap("tool_schedule", GetBackgroundColour())), 0,
+      wxALL, 8);
 
   auto* startBox = new wxStaticBoxSizer(wxVERTICAL, this, "Start video recording on");
   auto* dayGrid = new wxGridSizer(4, 4, 6);
@@ -115,8 +116,8 @@ bool ScheduleDialog::Apply() {
   // The times are checked before anything is stored, so that a refusal
   // followed by Cancel leaves the entry and the file as they were.
   int startH = 0, startM = 0, startS = 0, stopH = 0, stopM = 0, stopS = 0;
-  const bool timesValid = start_->GetTime(&startH, &startM, &startS) &&
-                          stop_->GetTime(&stopH, &stopM, &stopS);
+  const bool timesValid =
+      start_->GetTime(&startH, &startM, &startS) && stop_->GetTime(&stopH, &stopM, &stopS);
   if (timesValid) {
     // Both pickers hold the same date, so their times of day decide.
     const int startSeconds = (startH * 60 + startM) * 60 + startS;
