@@ -1,6 +1,13 @@
-#include <cstdio>
+// Program entry: the process services first (stop flag, folders, stop
+// signals), then the GUI library's own entry with the application object.
+#include <wx/app.h>
 
-int main() {
-  std::puts("Quelmar Video Capture: the main window is not built yet.");
-  return 0;
+#include "app/gui/capture_app.h"
+#include "app/process.h"
+
+wxIMPLEMENT_APP_NO_MAIN(qmr::CaptureApp);
+
+int main(int argc, char** argv) {
+  qmr::ProcessStart();
+  return wxEntry(argc, argv);
 }

@@ -1,0 +1,614 @@
+#include "app/gui/main_frame.h"
+
+#include <wx/filedlg.h>
+#include <wx/msgdlg.h>
+#include <wx/panel.h>
+#include <wx/settings.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
+#include <wx/utils.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+
+#include "app/gui/command_ids.h"
+#include "app/gui/main_menu.h"
+#include "app/gui/resource_images.h"
+#include "camera/camera_frame.h"
+#include "capture/capture_device.h"
+#include "capture/enumerate_devices.h"
+#include "delivery/dialup_connection.h"
+#include "delivery/log_file.h"
+#include "delivery/transfer_queue.h"
+#include "dialogs/about_dialog.h"
+#if __has_include("dialogs/compressor_dialog.h")
+#include "dialogs/compressor_dialog.h"
+#define QMR_HAVE_COMPRESSOR_DIALOG 1
+#endif
+#if __has_include("dialogs/internet_accounts_dialog.h")
+#include "dialogs/internet_accounts_dialog.h"
+#define QMR_HAVE_ACCOUNTS_DIALOG 1
+#endif
+#include "dialogs/folder_dialog.h"
+#include "dialogs/motion_trigger_dialog.h"
+#include "dialogs/startup_dialog.h"
+#include "motion/alarm_sound.h"
+
+namespace qmr {
+
+namespace {
+
+struct ToolSpec {
+  int id;
+  const char* image;
+  const char* shortHelp;
+  const char* longHelp;
+};
+
+// The toolbar, in order; a null image marks a separator.
+const ToolSpec kTools[] = {
+    {kIdNewCamera, "tool_camera", "Camera", "Add new camera window"},
+    {kIdPlayback, "tool_playback", "Playback", "Playback avi file"},
+    {kIdStopAlarm, "tool_stop_alarm", "Stop alarm", "Stop alarm sound"},
+    {0, nullptr, nullptr, nullptr},
+    {kIdRecord, "tool_record", "Record", "Current camera start/stop recording"},
+    {kIdSnapshot, "tool_snapshot", "Snapshot", "Take a snapshot from current camera"},
+    {kIdDetect, "tool_detect", "Detect", "Current camera start/stop motion detecting"},
+    {kIdSensibleZones, "tool_zones", "Sensible zones", "Set current camera motion sensible zones"},
+    {kIdSchedule, "tool_schedule", "Schedule", "Current camera record schedule"},
+    {0, nullptr, nullptr, nullptr},
+    {kIdFolderSettings, "tool_folders", "Folders", "Folder and file settings"},
+    {kIdMotionTriggerSettings, "tool_trigger", "Motion trigger",
+     "Set events triggered by motion detector"},
+    {kIdCompressorSettings, "tool_compressor", "Compressor", "Coder/decoder settings"},
+    {kIdAccountSettings, "tool_accounts", "Accounts", "Internet accounts settings"},
+    {kIdStartupSettings, "tool_startup", "Startup", "System startup settings"},
+};
+
+// The state a worker shares with a function it hands to the UI thread.
+struct UiCall {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool started = false;
+  bool finished = false;
+  bool abandoned = false;
+};
+
+}  // namespace
+
+MainFrame::MainFrame()
+    : wxFrame(nullptr, wxID_ANY, "Quelmar Video Capture", wxPoint(30, 30), wxSize(800, 600),
+              wxDEFAULT_FRAME_STYLE | wxCLIP_CHILDREN),
+      dialup_(std::make_unique<DialupConnection>()),
+      alarm_(std::make_unique<AlarmSound>()),
+      transfer_(std::make_unique<TransferQueue>()),
+      stopPoll_(this) {
+  showBox_ = [](const MessageBoxRequest& r) {
+    wxMessageBox(wxString::FromUTF8(r.text), wxString::FromUTF8(r.caption), r.style, nullptr);
+  };
+
+  SetMenuBar(CreateMainMenuBar());
+  CreateStatusBar(1);
+  BuildToolBar();
+  SetIcons(ProgramIcons());
+
+  // The area behind the camera panes.
+  aui_.SetManagedWindow(this);
+  aui_.SetFlags(wxAUI_MGR_DEFAULT | wxAUI_MGR_ALLOW_ACTIVE_PANE | wxAUI_MGR_LIVE_RESIZE);
+  aui_.SetDockSizeConstraint(1.0, 1.0);
+  background_ = new wxPanel(this, wxID_ANY);
+  background_->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_APPWORKSPACE));
+  aui_.AddPane(background_, wxAuiPaneInfo().Name("background").CenterPane().PaneBorder(false));
+  aui_.Update();
+
+  Bind(wxEVT_MENU, &MainFrame::OnQuit, this, kIdQuit);
+  Bind(wxEVT_MENU, &MainFrame::OnNewCamera, this, kIdNewCamera);
+  Bind(wxEVT_MENU, &MainFrame::OnPlayback, this, kIdPlayback);
+  Bind(wxEVT_MENU, &MainFrame::OnStopAlarm, this, kIdStopAlarm);
+  Bind(wxEVT_MENU, &MainFrame::OnCameraCommand, this, kIdRecord, kIdSchedule);
+  Bind(wxEVT_MENU, &MainFrame::OnSettingsDialog, this, kIdFolderSettings, kIdAccountSettings);
+  Bind(wxEVT_MENU, &MainFrame::OnHelp, this, kIdHelp);
+  Bind(wxEVT_MENU, &MainFrame::OnAbout, this, kIdAbout);
+  Bind(wxEVT_CLOSE_WINDOW, &MainFrame::OnClose, this);
+  Bind(wxEVT_THREAD, &MainFrame::OnShowMessageBox, this, kIdShowMessageBox);
+  Bind(wxEVT_TIMER, &MainFrame::OnStopPoll, this, stopPoll_.GetId());
+  Bind(wxEVT_AUI_PANE_CLOSE, &MainFrame::OnPaneClose, this);
+  Bind(wxEVT_AUI_PANE_ACTIVATED, &MainFrame::OnPaneActivated, this);
+
+  LoadSettingsAndCameras();
+  RunStartupActions();
+  // SIGINT and SIGTERM only set StopFlag; this starts the same quit stages.
+  stopPoll_.Start(200);
+}
+
+MainFrame::~MainFrame() {
+  stopPoll_.Stop();
+  // A frame destroyed without the quit stages (tests, a close that could not
+  // be refused) still ends its threads and cameras first.
+  if (stage_ != Stage::kShutDown) {
+    StopFlag.store(1);
+    RunShutdown();
+  }
+  aui_.UnInit();
+}
+
+void MainFrame::BuildToolBar() {
+  wxToolBar* bar = CreateToolBar(wxTB_HORIZONTAL | wxTB_FLAT);
+  bar->SetToolBitmapSize(wxSize(32, 32));
+  const wxColour background = bar->GetBackgroundColour();
+  for (const ToolSpec& tool : kTools) {
+    if (tool.image == nullptr) {
+      bar->AddSeparator();
+      continue;
+    }
+    bar->AddTool(tool.id, wxString::FromUTF8(tool.shortHelp), LoadToolBitmap(tool.image, background),
+                 wxString::FromUTF8(tool.shortHelp), wxITEM_NORMAL);
+    bar->SetToolLongHelp(tool.id, wxString::FromUTF8(tool.longHelp));
+  }
+  bar->Realize();
+}
+
+void MainFrame::LoadSettingsAndCameras() {
+  // The extra cameras are listed in the settings file, so it is read before
+  // the devices are enumerated; the schedules need the camera names after.
+  ini_.Load(SettingsFilePath());
+  EnumerateDevices(cameras_, ini_);
+  qmr::Settings loaded;
+  LoadSettings(ini_, loaded);
+  settings_.Set(loaded);
+  for (auto& camera : cameras_) LoadCameraSchedule(ini_, *camera);
+  alarm_->SetSoundFile(loaded.sndFile);
+}
+
+void MainFrame::RunStartupActions() {
+  const qmr::Settings s = settings_.Get();
+  if (s.minMain) {
+    Iconize(true);
+  } else {
+    Maximize(true);
+  }
+  if (s.openAll) {
+    for (std::size_t i = 0; i < cameras_.size(); ++i) {
+      if (!cameras_[i]->inUse.load()) OpenCameraWindow(static_cast<int>(i));
+    }
+  }
+  if (s.maxView && !cameraWindows_.empty()) {
+    if (cameraWindows_.size() > 1) {
+      TileCameraWindows();
+    } else {
+      MaximiseCameraWindow(cameraWindows_.front());
+    }
+  }
+  StartThreads();
+}
+
+void MainFrame::StartThreads() {
+  if (!transfer_->Start(*this)) LogFile::Write("The transfer thread could not be started");
+  scheduler_ = std::make_unique<Scheduler>(cameras_, static_cast<ScheduleTarget&>(*this));
+  if (!StartThread(&Scheduler::ThreadMain, scheduler_.get(), schedulerHandle_)) {
+    LogFile::Write("The scheduler thread could not be started");
+  }
+}
+
+// ---- message boxes ----------------------------------------------------------
+
+void MainFrame::PostMessageBox(const std::string& text, const std::string& caption, long style) {
+  {
+    std::lock_guard<std::mutex> lock(boxMutex_);
+    pendingBoxes_.push_back(MessageBoxRequest{text, caption, style});
+  }
+  wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD, kIdShowMessageBox));
+}
+
+void MainFrame::OnShowMessageBox(wxThreadEvent&) {
+  // A modal box runs its own event loop, which delivers the next request's
+  // event; that box waits until this one is closed, so boxes come one at a
+  // time, in the order they were posted.
+  if (showingBox_) return;
+  showingBox_ = true;
+  for (;;) {
+    MessageBoxRequest request;
+    {
+      std::lock_guard<std::mutex> lock(boxMutex_);
+      if (pendingBoxes_.empty()) break;
+      request = std::move(pendingBoxes_.front());
+      pendingBoxes_.pop_front();
+    }
+    showBox_(request);
+  }
+  showingBox_ = false;
+}
+
+bool MainFrame::RunOnUiThread(std::function<void()> fn, int timeoutMs) {
+  if (wxThread::IsMain()) {
+    fn();
+    return true;
+  }
+  if (StopFlag.load() != 0) return false;
+  auto call = std::make_shared<UiCall>();
+  CallAfter([call, fn = std::move(fn)] {
+    {
+      std::lock_guard<std::mutex> lock(call->mutex);
+      if (call->abandoned || StopFlag.load() != 0) return;
+      call->started = true;
+    }
+    fn();
+    {
+      std::lock_guard<std::mutex> lock(call->mutex);
+      call->finished = true;
+    }
+    call->done.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(call->mutex);
+  const std::uint32_t begin = TickCount();
+  while (!call->finished) {
+    // Once started it is waited for to the end: it runs on the UI thread,
+    // which does not wait for this thread while it runs.
+    if (!call->started &&
+        (StopFlag.load() != 0 ||
+         TickIntervalPassed(begin, TickCount(), static_cast<std::uint32_t>(timeoutMs)))) {
+      call->abandoned = true;
+      return false;
+    }
+    call->done.wait_for(lock, std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// ---- camera panes -------------------------------------------------------------
+
+void MainFrame::AddCameraWindow(CameraFrame* window, const wxString& title) {
+  cameraWindows_.push_back(window);
+  const int column = static_cast<int>(cameraWindows_.size()) - 1;
+  aui_.AddPane(window, wxAuiPaneInfo()
+                           .Name(wxString::Format("camera%d", ++paneSerial_))
+                           .Caption(title)
+                           .Icon(LoadResourceBitmap("icon_main_16"))
+                           .Top()
+                           .Row(0)
+                           .Position(column)
+                           .BestSize(352, 288)
+                           .MinSize(176, 144)
+                           .CloseButton(true)
+                           .MaximizeButton(true)
+                           .Floatable(true)
+                           .DestroyOnClose(false));
+  activeCamera_ = window;
+  aui_.Update();
+}
+
+void MainFrame::RemoveCameraWindow(CameraFrame* window) {
+  cameraWindows_.erase(std::remove(cameraWindows_.begin(), cameraWindows_.end(), window),
+                       cameraWindows_.end());
+  if (activeCamera_ == window) activeCamera_ = nullptr;
+  wxAuiPaneInfo& pane = aui_.GetPane(window);
+  if (pane.IsOk()) {
+    if (pane.IsMaximized()) aui_.RestorePane(pane);
+    aui_.DetachPane(window);
+    aui_.Update();
+  }
+}
+
+void MainFrame::SetPaneTitle(wxWindow* window, const wxString& title) {
+  wxAuiPaneInfo& pane = aui_.GetPane(window);
+  if (!pane.IsOk()) return;
+  pane.Caption(title);
+  aui_.Update();
+}
+
+void MainFrame::SetPaneIcon(wxWindow* window, const wxBitmap& icon) {
+  wxAuiPaneInfo& pane = aui_.GetPane(window);
+  if (!pane.IsOk()) return;
+  // Captions hold small icons; scale the 32 x 32 pictures down.
+  wxBitmap small = icon;
+  if (icon.IsOk() && icon.GetHeight() > 16) {
+    small = wxBitmap(icon.ConvertToImage().Scale(16, 16, wxIMAGE_QUALITY_HIGH));
+  }
+  pane.Icon(small);
+  aui_.Update();
+}
+
+void MainFrame::CameraActivated(CameraFrame* window) {
+  activeCamera_ = window;
+  wxAuiPaneInfo& pane = aui_.GetPane(window);
+  if (pane.IsOk() && !pane.HasFlag(wxAuiPaneInfo::optionActive)) {
+    wxAuiPaneInfoArray& panes = aui_.GetAllPanes();
+    for (std::size_t i = 0; i < panes.GetCount(); ++i) {
+      panes[i].SetFlag(wxAuiPaneInfo::optionActive, false);
+    }
+    pane.SetFlag(wxAuiPaneInfo::optionActive, true);
+    aui_.Update();
+  }
+}
+
+CameraFrame* MainFrame::ActiveCameraWindow() const {
+  if (activeCamera_ != nullptr) return activeCamera_;
+  return cameraWindows_.empty() ? nullptr : cameraWindows_.back();
+}
+
+void MainFrame::OnPaneActivated(wxAuiManagerEvent& event) {
+  wxAuiPaneInfo* pane = event.GetPane();
+  if (pane == nullptr) return;
+  for (CameraFrame* w : cameraWindows_) {
+    if (static_cast<wxWindow*>(w) == pane->window) activeCamera_ = w;
+  }
+}
+
+void MainFrame::OnPaneClose(wxAuiManagerEvent& event) {
+  wxAuiPaneInfo* pane = event.GetPane();
+  if (pane == nullptr) return;
+  for (CameraFrame* w : cameraWindows_) {
+    if (static_cast<wxWindow*>(w) != pane->window) continue;
+    // The pane is not merely hidden: the camera window is destroyed, which
+    // stops its capture and frees the device for the next new camera.
+    event.Veto();
+    CallAfter([this, w] {
+      if (std::find(cameraWindows_.begin(), cameraWindows_.end(), w) != cameraWindows_.end()) {
+        w->Destroy();
+      }
+    });
+    return;
+  }
+}
+
+void MainFrame::TileCameraWindows() {
+  const int count = static_cast<int>(cameraWindows_.size());
+  if (count == 0) return;
+  wxAuiPaneInfoArray& panes = aui_.GetAllPanes();
+  for (std::size_t i = 0; i < panes.GetCount(); ++i) {
+    if (panes[i].IsMaximized()) aui_.RestorePane(panes[i]);
+  }
+  // As square a grid as the count allows, rows filled left to right.
+  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+  const int rows = (count + columns - 1) / columns;
+  const wxSize area = GetClientSize();
+  const int height = std::max(144, area.GetHeight() / rows - 8);
+  const int width = std::max(176, area.GetWidth() / columns);
+  for (int i = 0; i < count; ++i) {
+    wxAuiPaneInfo& pane = aui_.GetPane(cameraWindows_[i]);
+    pane.Dock().Top().Layer(0).Row(i / columns).Position(i % columns).BestSize(width, height).Show();
+  }
+  aui_.GetPane(background_).Hide();
+  aui_.Update();
+}
+
+void MainFrame::MaximiseCameraWindow(CameraFrame* window) {
+  wxAuiPaneInfo& pane = aui_.GetPane(window);
+  if (!pane.IsOk()) return;
+  pane.Dock().Show();
+  aui_.MaximizePane(pane);
+  aui_.Update();
+}
+
+CameraFrame* MainFrame::FindCameraWindow(const CameraEntry& entry) const {
+  for (CameraFrame* w : cameraWindows_) {
+    if (&w->Entry() == &entry) return w;
+  }
+  return nullptr;
+}
+
+CameraFrame* MainFrame::CameraWindowOf(int index) const {
+  if (index < 0 || index >= static_cast<int>(cameras_.size())) return nullptr;
+  return FindCameraWindow(*cameras_[index]);
+}
+
+CameraFrame* MainFrame::OpenCameraWindow(int index) {
+  if (index < 0 || index >= static_cast<int>(cameras_.size())) return nullptr;
+  auto device = std::make_unique<CaptureDevice>();
+  if (!device->Open(*cameras_[index])) {
+    device->Close();
+    return nullptr;
+  }
+  auto* window = new CameraFrame(*this, *cameras_[index]);
+  window->Start(std::move(device));
+  return window;
+}
+
+std::string MainFrame::NoDeviceText(bool cameraWindowExists) {
+  return std::string("No ") + (cameraWindowExists ? "more " : "") + "video device availiable!";
+}
+
+// ---- commands -----------------------------------------------------------------
+
+void MainFrame::OnNewCamera(wxCommandEvent&) {
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    if (cameras_[i]->inUse.load()) continue;
+    if (OpenCameraWindow(static_cast<int>(i)) != nullptr) return;
+  }
+  ShowError(NoDeviceText(!cameraWindows_.empty()));
+}
+
+void MainFrame::OnPlayback(wxCommandEvent&) {
+  wxFileDialog dialog(this, "Choose an AVI file", wxString::FromUTF8(settings_.Get().aviDir), "",
+                      "*.avi", wxFD_OPEN | wxFD_CHANGE_DIR);
+  if (dialog.ShowModal() != wxID_OK) return;
+  wxLaunchDefaultApplication(dialog.GetPath());
+}
+
+void MainFrame::OnStopAlarm(wxCommandEvent&) { alarm_->Silence(); }
+
+void MainFrame::OnCameraCommand(wxCommandEvent& event) {
+  CameraFrame* camera = ActiveCameraWindow();
+  if (camera == nullptr) return;
+  event.SetEventObject(camera);
+  camera->GetEventHandler()->ProcessEvent(event);
+}
+
+void MainFrame::OnSettingsDialog(wxCommandEvent& event) {
+  std::unique_ptr<wxDialog> dialog;
+  switch (event.GetId()) {
+    case kIdFolderSettings:
+      dialog = std::make_unique<FolderFileDialog>(this, *this);
+      break;
+    case kIdMotionTriggerSettings:
+      dialog = std::make_unique<MotionTriggerDialog>(this, *this);
+      break;
+    case kIdStartupSettings:
+      dialog = std::make_unique<StartupDialog>(this, *this);
+      break;
+#ifdef QMR_HAVE_COMPRESSOR_DIALOG
+    case kIdCompressorSettings:
+      dialog = std::make_unique<CompressorDialog>(this, *this);
+      break;
+#endif
+#ifdef QMR_HAVE_ACCOUNTS_DIALOG
+    case kIdAccountSettings:
+      dialog = std::make_unique<InternetAccountsDialog>(this, *this);
+      break;
+#endif
+    default:
+      // TODO(shell): a dialog whose header has not landed yet.
+      return;
+  }
+  dialog->ShowModal();
+}
+
+void MainFrame::OnHelp(wxCommandEvent&) {
+  wxLaunchDefaultApplication(wxString::FromUTF8(ProgramResourcePath("index.htm")));
+}
+
+void MainFrame::OnAbout(wxCommandEvent&) {
+  AboutDialog dialog(this);
+  dialog.ShowModal();
+}
+
+// ---- quit ---------------------------------------------------------------------
+
+void MainFrame::PostQuitStage(int stage) {
+  auto* event = new wxCommandEvent(wxEVT_MENU, kIdQuit);
+  event->SetInt(stage);
+  wxQueueEvent(this, event);
+}
+
+void MainFrame::OnQuit(wxCommandEvent& event) {
+  switch (event.GetInt()) {
+    case 0:
+      if (stagesStarted_) return;  // a second quit while stopping
+      stagesStarted_ = true;
+      stage_ = Stage::kStopping;
+      StopFlag.store(1);
+      // Let every worker loop see the flag before the waits begin.
+      wxMilliSleep(500);
+      PostQuitStage(1);
+      break;
+    case 1:
+      RunShutdown();
+      PostQuitStage(2);
+      break;
+    default:
+      Close();
+      break;
+  }
+}
+
+void MainFrame::OnClose(wxCloseEvent& event) {
+  if (stage_ != Stage::kShutDown) {
+    if (event.CanVeto()) {
+      // The close button runs the quit stages; stage 2 closes again.
+      if (!stagesStarted_) PostQuitStage(0);
+      event.Veto();
+      return;
+    }
+    // The session is ending and will not wait: shut down here.
+    StopFlag.store(1);
+    RunShutdown();
+  }
+  Destroy();
+}
+
+void MainFrame::OnStopPoll(wxTimerEvent&) {
+  if (StopFlag.load() != 0 && !stagesStarted_) {
+    stopPoll_.Stop();
+    PostQuitStage(0);
+  }
+}
+
+void MainFrame::RunShutdown() {
+  if (stage_ == Stage::kShutDown) return;
+  transfer_->PostQuit();
+  const bool transferEnded = transfer_->WaitForEnd(kThreadEndTimeoutMs);
+  if (!transferEnded) LogFile::Write("The transfer thread did not end in time");
+  const bool schedulerEnded = WaitForThreadEnd(schedulerHandle_, kThreadEndTimeoutMs, "scheduler");
+
+  const std::vector<CameraFrame*> windows = cameraWindows_;
+  for (CameraFrame* window : windows) {
+    // Destroy() of a child window deletes it at once; its destructor stops
+    // the detector and the device and removes it from cameraWindows_.
+    window->Destroy();
+  }
+  cameraWindows_.clear();
+  activeCamera_ = nullptr;
+
+  if (schedulerEnded && transferEnded) {
+    scheduler_.reset();
+    cameras_.clear();
+  } else {
+    // A thread that is still running may read these; leave them alive
+    // rather than let it touch freed memory while the process ends.
+    (void)scheduler_.release();
+    for (auto& camera : cameras_) (void)camera.release();
+    if (!transferEnded) (void)transfer_.release();
+  }
+  stage_ = Stage::kShutDown;
+}
+
+// ---- scheduler operations, carried out on the user-interface thread -----------
+
+bool MainFrame::AskUi(const std::function<bool()>& question) {
+  bool answer = false;
+  if (!RunOnUiThread([&answer, &question] { answer = question(); }, kUiCallTimeoutMs)) return false;
+  return answer;
+}
+
+void MainFrame::PostTransferTick() { transfer_->PostTick(); }
+
+bool MainFrame::EnsureCameraOpen(int index) {
+  return AskUi([this, index] {
+    if (stage_ != Stage::kRunning) return false;
+    if (index < 0 || index >= static_cast<int>(cameras_.size())) return false;
+    CameraEntry& entry = *cameras_[index];
+    if (entry.inUse.load()) return FindCameraWindow(entry) != nullptr;
+    auto device = std::make_unique<CaptureDevice>();
+    if (!device->Open(entry)) {
+      device->Close();
+      return false;
+    }
+    auto* window = new CameraFrame(*this, entry);
+    if (!window->Start(std::move(device))) {
+      window->Destroy();
+      return false;
+    }
+    return true;
+  });
+}
+
+bool MainFrame::IsRecording(int index) {
+  return AskUi([this, index] {
+    CameraFrame* w = CameraWindowOf(index);
+    return w != nullptr && w->IsRecording();
+  });
+}
+
+bool MainFrame::StartRecording(int index) {
+  return AskUi([this, index] {
+    CameraFrame* w = CameraWindowOf(index);
+    return w != nullptr && w->SetRecord(true, false);
+  });
+}
+
+bool MainFrame::IsDetecting(int index) {
+  return AskUi([this, index] {
+    CameraFrame* w = CameraWindowOf(index);
+    return w != nullptr && w->IsDetecting();
+  });
+}
+
+bool MainFrame::StartDetecting(int index) {
+  return AskUi([this, index] {
+    CameraFrame* w = CameraWindowOf(index);
+    return w != nullptr && w->SetDetect(true);
+  });
+}
+
+}  // namespace qmr

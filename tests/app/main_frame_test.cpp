@@ -1,0 +1,333 @@
+#include "app/gui/main_frame.h"
+
+#include <gtest/gtest.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/toolbar.h>
+#include <wx/weakref.h>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+#include "app/gui/command_ids.h"
+#include "app/gui/resource_images.h"
+#include "camera/camera_frame.h"
+#include "delivery/transfer_queue.h"
+#include "gui_test_support.h"
+
+namespace qmr {
+namespace {
+
+using test::HomeFolder;
+using test::PumpUntil;
+
+class MainFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override { StopFlag = 0; }
+  void TearDown() override {
+    if (frame_ != nullptr) {
+      frame_->Destroy();
+      PumpUntil([this] { return frame_ == nullptr; }, 15000);
+    }
+    StopFlag = 0;
+  }
+  MainFrame& Open(const std::string& ini = std::string()) {
+    if (!ini.empty()) home_.Write("qmr.ini", ini);
+    frame_ = new MainFrame();
+    frame_->SetMessageBoxShower([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
+    frame_->Show();
+    return *frame_;
+  }
+
+  HomeFolder home_;
+  wxWeakRef<MainFrame> frame_;
+  std::vector<MessageBoxRequest> boxes_;
+};
+
+// Two pattern cameras, both opened at start.
+const char kTwoPatternCameras[] =
+    "[STARTUP]\nOPENALL=1\n\n[STREAMS]\nFront=pattern 320x240@10\nBack=pattern 320x240@10\n";
+
+TEST_F(MainFrameTest, MenusAndToolbarHoldTheCommandsInOrder) {
+  MainFrame& frame = Open();
+  EXPECT_EQ(frame.GetTitle(), "Quelmar Video Capture");
+
+  struct Item {
+    int id;
+    const char* label;  // without mnemonics
+    const char* accel;
+    const char* help;
+    bool image;
+  };
+  const std::vector<std::pair<const char*, std::vector<Item>>> menus = {
+      {"&File",
+       {{6101, "New camera", "Ctrl+N", "Add new camera window", true},
+        {6102, "Playback..", "Ctrl+P", "Playback avi file", true},
+        {6100, "Quit", "Ctrl+X", "Quit system", false}}},
+      {"&Option",
+       {{6109, "Folder & file..", "Ctrl+F", "Folder and file settings", true},
+        {6110, "Compressor..", "Ctrl+C", "Coder/decoder settings", true},
+        {6111, "Motion trigger..", "Ctrl+M", "Set events triggered by motion detector", true},
+        {6113, "Internet Accounts..", "Ctrl+I", "Internet accounts settings", true},
+        {6112, "Startup..", "Ctrl+S", "System startup settings", true}}},
+      {"&Help", {{6115, "Help", "F1", "", false}, {6114, "About..", "F6", "", false}}},
+  };
+  wxMenuBar* bar = frame.GetMenuBar();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->GetMenuCount(), menus.size());
+  for (std::size_t m = 0; m < menus.size(); ++m) {
+    SCOPED_TRACE(menus[m].first);
+    EXPECT_EQ(bar->GetMenuLabel(m), menus[m].first);
+    wxMenu* menu = bar->GetMenu(m);
+    ASSERT_EQ(menu->GetMenuItemCount(), menus[m].second.size());
+    for (std::size_t i = 0; i < menus[m].second.size(); ++i) {
+      const Item& want = menus[m].second[i];
+      wxMenuItem* item = menu->FindItemByPosition(i);
+      EXPECT_EQ(item->GetId(), want.id);
+      EXPECT_EQ(item->GetItemLabelText(), want.label);
+      wxAcceleratorEntry* accel = item->GetAccel();
+      ASSERT_NE(accel, nullptr) << want.label;
+      EXPECT_EQ(accel->ToString(), want.accel);
+      delete accel;
+      EXPECT_EQ(item->GetHelp(), want.help);
+      EXPECT_EQ(item->GetBitmap().IsOk(), want.image) << want.label;
+      if (want.image) {
+        EXPECT_EQ(item->GetBitmap().GetWidth(), 16);
+      }
+    }
+  }
+
+  struct Tool {
+    int id;  // 0: separator
+    const char* shortHelp;
+    const char* longHelp;
+  };
+  const Tool tools[] = {
+      {6101, "Camera", "Add new camera window"},
+      {6102, "Playback", "Playback avi file"},
+      {6103, "Stop alarm", "Stop alarm sound"},
+      {0, "", ""},
+      {6104, "Record", "Current camera start/stop recording"},
+      {6105, "Snapshot", "Take a snapshot from current camera"},
+      {6106, "Detect", "Current camera start/stop motion detecting"},
+      {6107, "Sensible zones", "Set current camera motion sensible zones"},
+      {6108, "Schedule", "Current camera record schedule"},
+      {0, "", ""},
+      {6109, "Folders", "Folder and file settings"},
+      {6111, "Motion trigger", "Set events triggered by motion detector"},
+      {6110, "Compressor", "Coder/decoder settings"},
+      {6113, "Accounts", "Internet accounts settings"},
+      {6112, "Startup", "System startup settings"},
+  };
+  wxToolBar* toolbar = frame.GetToolBar();
+  ASSERT_NE(toolbar, nullptr);
+  EXPECT_TRUE(toolbar->HasFlag(wxTB_HORIZONTAL));
+  EXPECT_TRUE(toolbar->HasFlag(wxTB_FLAT));
+  ASSERT_EQ(toolbar->GetToolsCount(), std::size(tools));
+  for (std::size_t i = 0; i < std::size(tools); ++i) {
+    const wxToolBarToolBase* tool = toolbar->GetToolByPos(static_cast<int>(i));
+    if (tools[i].id == 0) {
+      EXPECT_TRUE(tool->IsSeparator()) << i;
+      continue;
+    }
+    EXPECT_EQ(tool->GetId(), tools[i].id);
+    EXPECT_EQ(tool->GetKind(), wxITEM_NORMAL);
+    EXPECT_EQ(tool->GetShortHelp(), tools[i].shortHelp);
+    EXPECT_EQ(tool->GetLongHelp(), tools[i].longHelp);
+    EXPECT_EQ(tool->GetNormalBitmap().GetSize(), wxSize(32, 32));
+  }
+  ASSERT_NE(frame.GetStatusBar(), nullptr);
+  EXPECT_EQ(frame.GetStatusBar()->GetFieldsCount(), 1);
+  EXPECT_TRUE(frame.GetIcons().GetIconCount() >= 2);
+}
+
+TEST(ReplaceBackgroundTest, KeyColourWithinTwoTakesTheToolbarColour) {
+  wxImage image(4, 3);
+  auto set = [&](int x, int y, int r, int g, int b) { image.SetRGB(x, y, r, g, b); };
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) set(x, y, 10, 20, 30);
+  set(1, 1, 100, 150, 200);  // the key
+  set(0, 0, 102, 148, 200);  // within 2 in every channel
+  set(2, 0, 103, 150, 200);  // red 3 away
+  set(3, 0, 100, 150, 197);  // blue 3 away
+  set(0, 2, 98, 152, 202);
+  image.SetAlpha();  // alpha is dropped: the result is plain pixels
+  const wxColour bar(1, 2, 3);
+  wxImage out = ReplaceBackground(image, bar);
+  ASSERT_TRUE(out.IsOk());
+  EXPECT_FALSE(out.HasAlpha());
+  auto rgb = [&](int x, int y) {
+    return std::tuple(out.GetRed(x, y), out.GetGreen(x, y), out.GetBlue(x, y));
+  };
+  EXPECT_EQ(rgb(1, 1), std::tuple(1, 2, 3));
+  EXPECT_EQ(rgb(0, 0), std::tuple(1, 2, 3));
+  EXPECT_EQ(rgb(0, 2), std::tuple(1, 2, 3));
+  EXPECT_EQ(rgb(2, 0), std::tuple(103, 150, 200));
+  EXPECT_EQ(rgb(3, 0), std::tuple(100, 150, 197));
+  EXPECT_EQ(rgb(3, 2), std::tuple(10, 20, 30));
+
+  // Every tool image: its corners blend into the toolbar, its middle stays.
+  for (const char* name : {"tool_camera", "tool_playback", "tool_stop_alarm", "tool_record",
+                           "tool_snapshot", "tool_detect", "tool_zones", "tool_schedule",
+                           "tool_folders", "tool_trigger", "tool_compressor", "tool_accounts",
+                           "tool_startup"}) {
+    SCOPED_TRACE(name);
+    wxImage tool = LoadResourceImage(name);
+    ASSERT_TRUE(tool.IsOk());
+    EXPECT_EQ(tool.GetSize(), wxSize(32, 32));
+    wxImage replaced = ReplaceBackground(tool, wxColour(7, 8, 9));
+    int blended = 0;
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x)
+        blended += replaced.GetRed(x, y) == 7 && replaced.GetGreen(x, y) == 8 &&
+                   replaced.GetBlue(x, y) == 9;
+    EXPECT_EQ(replaced.GetRed(0, 0), 7);
+    EXPECT_GT(blended, 100);  // a real background
+    EXPECT_LT(blended, 900);  // and a real picture on it
+  }
+  EXPECT_FALSE(LoadResourceImage("no_such_image").IsOk());
+}
+
+TEST_F(MainFrameTest, ErrorsFromTwoThreadsGiveTwoBoxesOnTheUiThread) {
+  MainFrame& frame = Open();
+  std::atomic<int> showing{0};
+  int mostAtOnce = 0;
+  std::vector<std::thread::id> shownOn;
+  std::vector<std::string> texts;
+  frame.SetMessageBoxShower([&](const MessageBoxRequest& r) {
+    mostAtOnce = std::max(mostAtOnce, ++showing);
+    shownOn.push_back(std::this_thread::get_id());
+    texts.push_back(r.text);
+    EXPECT_EQ(r.caption, "Error");
+    EXPECT_EQ(r.style, wxOK | wxICON_ERROR);
+    // A modal box runs the event loop: the other request must wait.
+    PumpUntil([] { return false; }, 100);
+    --showing;
+  });
+  std::atomic<bool> go{false};
+  std::thread a([&] {
+    while (!go) std::this_thread::yield();
+    frame.ShowError("first worker");
+  });
+  std::thread b([&] {
+    while (!go) std::this_thread::yield();
+    frame.ShowError("second worker");
+  });
+  go = true;
+  a.join();
+  b.join();
+  ASSERT_TRUE(PumpUntil([&] { return texts.size() >= 2 && showing == 0; }));
+  PumpUntil([] { return false; }, 100);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_NE(texts[0], texts[1]);
+  EXPECT_EQ(mostAtOnce, 1);
+  for (auto id : shownOn) EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+TEST_F(MainFrameTest, RunOnUiThreadRunsThereAndGivesUpWhenStopping) {
+  MainFrame& frame = Open();
+  std::thread::id ranOn;
+  bool result = false;
+  std::thread worker([&] {
+    result = frame.RunOnUiThread([&] { ranOn = std::this_thread::get_id(); }, 5000);
+  });
+  PumpUntil([&] { return result; }, 5000);
+  worker.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+  // Nobody pumps and the program is stopping: the worker is not held up.
+  StopFlag = 1;
+  bool ran = false;
+  std::thread late([&] { result = frame.RunOnUiThread([&] { ran = true; }, 5000); });
+  late.join();
+  EXPECT_FALSE(result);
+  PumpUntil([] { return false; }, 100);
+  EXPECT_FALSE(ran);
+}
+
+TEST_F(MainFrameTest, NewCameraErrorTextSaysMoreOnlyWithAWindowOpen) {
+  {
+    MainFrame& frame = Open();  // no camera at all
+    ASSERT_TRUE(frame.Cameras().empty());
+    wxCommandEvent command(wxEVT_MENU, kIdNewCamera);
+    frame.ProcessWindowEvent(command);
+    ASSERT_TRUE(PumpUntil([&] { return !boxes_.empty(); }));
+    EXPECT_EQ(boxes_[0].text, "No video device availiable!");
+    EXPECT_EQ(boxes_[0].caption, "Error");
+    // The camera commands go nowhere without a camera window.
+    wxCommandEvent record(wxEVT_MENU, kIdRecord);
+    frame.ProcessWindowEvent(record);
+  }
+  frame_->Destroy();
+  ASSERT_TRUE(PumpUntil([this] { return frame_ == nullptr; }, 15000));
+  boxes_.clear();
+  StopFlag = 0;
+
+  MainFrame& frame = Open("[STARTUP]\nOPENALL=1\n\n[STREAMS]\nOnly=pattern 320x240@10\n");
+  ASSERT_EQ(frame.Cameras().size(), 1u);
+  ASSERT_EQ(frame.CameraWindows().size(), 1u);
+  wxCommandEvent command(wxEVT_MENU, kIdNewCamera);
+  frame.ProcessWindowEvent(command);
+  ASSERT_TRUE(PumpUntil([&] { return !boxes_.empty(); }));
+  EXPECT_EQ(boxes_[0].text, "No more video device availiable!");
+  EXPECT_EQ(frame.CameraWindows().size(), 1u);
+}
+
+TEST_F(MainFrameTest, StartupOpensEveryCameraAndTilesThem) {
+  MainFrame& frame = Open(std::string(kTwoPatternCameras) + "\n[STARTUP]\nMAXVIEW=1\n");
+  ASSERT_EQ(frame.Cameras().size(), 2u);
+  ASSERT_EQ(frame.CameraWindows().size(), 2u);
+  EXPECT_TRUE(frame.IsMaximized());
+  for (CameraFrame* w : frame.CameraWindows()) {
+    EXPECT_TRUE(w->Entry().inUse.load());
+    EXPECT_TRUE(frame.PaneManager().GetPane(w).IsShown());
+  }
+  // The toolbar's camera commands reach the active camera window.
+  EXPECT_EQ(frame.ActiveCameraWindow(), frame.CameraWindows().back());
+}
+
+struct CloseObservation {
+  bool shutDown = false;
+  bool transferRunning = true;
+  std::size_t cameraWindows = 99;
+};
+
+TEST_F(MainFrameTest, CloseButtonRunsTheQuitStagesAndWritesNoSettings) {
+  MainFrame& frame = Open(kTwoPatternCameras);
+  const std::string iniBefore = home_.Read("qmr.ini");
+  ASSERT_EQ(frame.CameraWindows().size(), 2u);
+  std::vector<wxWeakRef<wxWindow>> windows(frame.CameraWindows().begin(),
+                                           frame.CameraWindows().end());
+  std::vector<CloseObservation> closes;
+  // Bound after the frame's own handler, so it sees each close request first.
+  frame.Bind(wxEVT_CLOSE_WINDOW, [&](wxCloseEvent& event) {
+    closes.push_back({frame.ShutDown(), frame.Transfer().IsRunning(), frame.CameraWindows().size()});
+    event.Skip();
+  });
+  ASSERT_TRUE(frame.Transfer().IsRunning());
+
+  EXPECT_FALSE(frame.Close());  // refused: the stages run first
+  EXPECT_TRUE(frame_ != nullptr);
+  ASSERT_TRUE(PumpUntil([this] { return frame_ == nullptr; }, 30000));
+  EXPECT_EQ(StopFlag.load(), 1);
+  ASSERT_EQ(closes.size(), 2u);
+  EXPECT_FALSE(closes[0].shutDown);
+  EXPECT_TRUE(closes[1].shutDown);
+  EXPECT_FALSE(closes[1].transferRunning);
+  EXPECT_EQ(closes[1].cameraWindows, 0u);
+  for (auto& w : windows) EXPECT_TRUE(w == nullptr);
+  EXPECT_EQ(home_.Read("qmr.ini"), iniBefore);
+}
+
+TEST_F(MainFrameTest, StopSignalClosesTheProgramTheSameWay) {
+  MainFrame& frame = Open();
+  (void)frame;
+  std::raise(SIGTERM);
+  ASSERT_TRUE(PumpUntil([this] { return frame_ == nullptr; }, 30000));
+  EXPECT_FALSE(std::filesystem::exists(home_.File("qmr.ini")));
+}
+
+}  // namespace
+}  // namespace qmr
