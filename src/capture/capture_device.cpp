@@ -1,5 +1,6 @@
 #include "capture/capture_device.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -13,6 +14,14 @@ namespace {
 
 // Frame rates below 1 would reach divisions and sleeps of 1000 / rate.
 int SaneRate(int rate) { return rate < 1 ? 1 : (rate > 1000 ? 1000 : rate); }
+
+// Bits per second of uncompressed 24-bit frames, capped to what an int holds
+// (4K at 60 frames per second would overflow).
+int BitRate(const BitmapInfoHeader& header, int rate) {
+  const std::int64_t bits = static_cast<std::int64_t>(header.width) *
+                            (header.height < 0 ? -header.height : header.height) * 24 * rate;
+  return static_cast<int>(std::min<std::int64_t>(bits, 0x7FFFFFFF));
+}
 
 // The frame thread checks StopFlag at least this often while no sample comes.
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
@@ -115,7 +124,7 @@ bool CaptureDevice::GetFormat(BitmapInfoHeader& header, int& rate, int* bitRate)
   header = MakeRgb24Header(width, height);
   rate = r;
   frameRate.store(r);
-  if (bitRate) *bitRate = width * height * 24 * r;
+  if (bitRate) *bitRate = BitRate(header, r);
   return true;
 }
 
@@ -193,7 +202,7 @@ bool CaptureDevice::Record(bool start, const std::string& fileName, std::uint32_
     if (lastHeader_.width > 0 && (lastHeader_.width != header.width ||
                                   lastHeader_.height != header.height)) {
       header = lastHeader_;
-      bitRate = header.width * header.height * 24 * rate;
+      bitRate = BitRate(header, rate);
     }
   }
   if (quality < 0) quality = 0;

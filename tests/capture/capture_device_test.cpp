@@ -193,7 +193,7 @@ class EndingSource : public FrameSource {
   std::string DeviceName() const override { return "Ending"; }
   bool Start(SampleSink& sink) override {
     thread_ = std::thread([this, &sink] {
-      std::vector<std::uint8_t> picture(322 * 3 * 10 + 7, 0x80);
+      std::vector<std::uint8_t> picture((322 * 3 + 7) * 10, 0x80);
       for (int i = 0; i < 5; ++i) {
         sink.OnSample(picture.data(), 322, 10, 322 * 3 + 7);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
