@@ -22,23 +22,14 @@
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "delivery/log_file.h"
+#include "dialogs/schedule_dialog.h"
 #include "dialogs/snapshot_viewer.h"
 #include "dialogs/video_format_dialog.h"
 #include "dialogs/video_property_dialog.h"
+#include "dialogs/zone_editor_dialog.h"
+#include "motion/motion_actions.h"
 #include "motion/motion_detector.h"
 
-#if __has_include("dialogs/zone_editor_dialog.h")
-#include "dialogs/zone_editor_dialog.h"
-#define QMR_HAVE_ZONE_EDITOR 1
-#endif
-#if __has_include("dialogs/record_schedule_dialog.h")
-#include "dialogs/record_schedule_dialog.h"
-#define QMR_HAVE_SCHEDULE_DIALOG 1
-#endif
-#if __has_include("motion/motion_actions.h")
-#include "motion/motion_actions.h"
-#define QMR_HAVE_MOTION_ACTIONS 1
-#endif
 
 namespace qmr {
 
@@ -118,11 +109,7 @@ bool CameraFrame::Start(std::unique_ptr<CaptureDevice> device) {
   });
 
   if (!detector_) {
-#ifdef QMR_HAVE_MOTION_ACTIONS
     detector_ = std::make_unique<CameraMotionDetector>(Context(), entry_, *device_);
-#else
-    detector_ = std::make_unique<MotionDetector>(&Context(), entry_.name);
-#endif
   }
   detector_->SetDevice(device_.get());
   device_->SetMotionDetector(detector_.get());
@@ -279,7 +266,6 @@ void CameraFrame::Snapshot() {
 }
 
 void CameraFrame::EditZones() {
-#ifdef QMR_HAVE_ZONE_EDITOR
   VideoFrame frame;
   if (!GrabFrame(frame)) return;
   std::vector<std::uint8_t> rgb;
@@ -287,7 +273,6 @@ void CameraFrame::EditZones() {
   ZoneEditorDialog dialog(this, Context(), entry_.name, rgb.data(), frame.Width(), frame.Height(),
                           detector_.get());
   dialog.ShowModal();
-#endif
 }
 
 void CameraFrame::OnCommand(wxCommandEvent& event) {
@@ -305,10 +290,8 @@ void CameraFrame::OnCommand(wxCommandEvent& event) {
       EditZones();
       break;
     case kIdSchedule: {
-#ifdef QMR_HAVE_SCHEDULE_DIALOG
-      RecordScheduleDialog dialog(this, Context(), entry_);
+      ScheduleDialog dialog(this, Context(), entry_);
       dialog.ShowModal();
-#endif
       break;
     }
     case kIdVideoProperty:

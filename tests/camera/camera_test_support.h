@@ -20,6 +20,8 @@
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "delivery/transfer_queue.h"
+#include "motion/alarm_sound.h"
 
 namespace qmr::test {
 
@@ -85,9 +87,10 @@ class TestContext : public AppContext {
 
   SettingsStore& Settings() override { return settings_; }
   IniFile& SettingsFile() override { return ini_; }
-  AlarmSound& Alarm() override { std::abort(); }
+  AlarmSound& Alarm() override { return alarm_; }
   DialupConnection& Dialup() override { std::abort(); }
-  TransferQueue& Transfer() override { std::abort(); }
+  // Jobs wait in the queue; no transfer thread runs in these tests.
+  TransferQueue& Transfer() override { return transfer_; }
   const std::vector<std::unique_ptr<CameraEntry>>& Cameras() override { return cameras; }
   void PostMessageBox(const std::string& text, const std::string& caption,
                       long style) override {
@@ -104,6 +107,8 @@ class TestContext : public AppContext {
  private:
   SettingsStore settings_;
   IniFile ini_;
+  AlarmSound alarm_;
+  TransferQueue transfer_;
 };
 
 }  // namespace qmr::test
