@@ -92,7 +92,7 @@ ZoneEditorDialog::ZoneEditorDialog(wxWindow* parent, AppContext& context,
                                    const std::string& cameraName, const unsigned char* rgbTopDown,
                                    int width, int height, MotionDetector* detector)
     : wxDialog(parent, wxID_ANY, wxString::FromUTF8("Set motion sensible zones for " + cameraName),
-               wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+               wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE),
       context_(context),
       cameraName_(cameraName),
       detector_(detector) {
@@ -174,8 +174,10 @@ void ZoneEditorDialog::BuildControls(const wxImage& picture) {
   sensitivityRow->Add(
       new wxStaticText(this, wxID_ANY, "Motion detecting sensibility(in percentage):"), 0,
       wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  sensitivity_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(80, -1),
+  sensitivity_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                 wxSP_ARROW_KEYS, 0, 100, MotionDetector::kDefaultThreshold);
+  // 80 pixels wide where the theme's arrows leave room for it.
+  if (sensitivity_->GetBestSize().x < 80) sensitivity_->SetMinSize(wxSize(80, -1));
   sensitivityRow->Add(sensitivity_, 0, wxALIGN_CENTER_VERTICAL);
   right->Add(sensitivityRow);
   controls->Add(right);
@@ -189,7 +191,7 @@ void ZoneEditorDialog::BuildControls(const wxImage& picture) {
   shown.x = std::min(shown.x, std::max(160, area.width - 60));
   shown.y = std::min(shown.y, std::max(120, area.height - 200));
   canvas_->SetMinSize(shown);
-  top->Add(canvas_, 1, wxLEFT | wxRIGHT | wxBOTTOM | wxEXPAND, 8);
+  top->Add(canvas_, 0, wxLEFT | wxRIGHT | wxBOTTOM | wxALIGN_CENTER_HORIZONTAL, 8);
 
   SetSizerAndFit(top);
   CentreOnParent();
