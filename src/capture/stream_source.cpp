@@ -261,6 +261,10 @@ bool StreamSource::Play(Session& s) {
   AVCodecContext* codec = s.codec.get();
 
   bool delivered = false;
+  // A file, local or served over the network (seekable, with a length), is
+  // played in real time and looped; a live stream is taken as it comes.
+  const bool recorded = localFile_ || (fmt->pb && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL) &&
+                                       fmt->duration > 0);
   // Real-time playing of files: picture time (pts) mapped onto the clock.
   bool anchored = false;
   Clock::time_point wallBase;
@@ -270,7 +274,7 @@ bool StreamSource::Play(Session& s) {
 
   auto deliver = [&](AVFrame* f) -> bool {
     ++count;
-    if (localFile_) {
+    if (recorded) {
       double pts = static_cast<double>(count) / s.frameRate;
       if (f->best_effort_timestamp != AV_NOPTS_VALUE) {
         pts = static_cast<double>(f->best_effort_timestamp) * av_q2d(s.timeBase);
@@ -334,7 +338,7 @@ bool StreamSource::Play(Session& s) {
     const int rc = av_read_frame(fmt, packet.get());
     if (rc < 0) {
       if (Stopping()) break;
-      if (!localFile_) return delivered;  // dropped or ended: reconnect
+      if (!recorded) return delivered;  // dropped or ended: reconnect
       // End of a file (or a read error in it): play out what the decoder
       // holds, then start again from the beginning.
       avcodec_send_packet(codec, nullptr);

@@ -42,7 +42,8 @@ class StreamSource : public FrameSource {
   bool GetProperty(int, long&, long&) override { return false; }
   bool SetProperty(int, long, long) override { return false; }
 
-  // True for a path or file: URL (played in real time and looped).
+  // True for a path or file: URL (probed by Open). Files, also those served
+  // over HTTP, play in real time and loop; live streams come as they come.
   bool IsLocalFile() const { return localFile_; }
 
   // Time limit for opening a stream and for each read.

@@ -2,9 +2,12 @@
 // preview hand-off, frame requests, and sources that end or fail.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <atomic>
@@ -437,6 +440,98 @@ TEST_F(CaptureDeviceTest, V4l2NodesThatAreNoCamerasAreRefused) {
   entry.source = dir_ + "/video9";
   CaptureDevice absent;
   EXPECT_FALSE(absent.Open(entry));
+}
+
+}  // namespace
+}  // namespace qmr
+
+namespace qmr {
+namespace {
+
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// An HTTP server on 127.0.0.1 serving one folder; stopped with Stop.
+class HttpServer {
+ public:
+  bool Start(const std::string& folder, int port) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string p = std::to_string(port);
+      const int devNull = open("/dev/null", O_WRONLY);
+      dup2(devNull, 1);
+      dup2(devNull, 2);
+      execl("/usr/bin/python3", "python3", "-m", "http.server", p.c_str(), "--bind", "127.0.0.1",
+            "--directory", folder.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 100; ++i) {  // until it answers
+      const int s = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<std::uint16_t>(port));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+      close(s);
+      if (up) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  void Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  ~HttpServer() { Stop(); }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+bool WaitForFrames(const CaptureDevice& device, std::uint64_t count, int seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (device.ProcessedFrames() < count) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+TEST_F(CaptureDeviceTest, NetworkCameraReconnectsAfterTheServerComesBack) {
+  ASSERT_TRUE(MakeVideoFile(dir_ + "/clip.avi", "320x240", 1));
+  const int port = FreePort();
+  HttpServer server;
+  ASSERT_TRUE(server.Start(dir_, port));
+  CameraEntry entry;
+  entry.name = "Gate   NO.1";
+  entry.kind = SourceKind::Stream;
+  entry.source = "http://127.0.0.1:" + std::to_string(port) + "/clip.avi";
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(entry));
+  ASSERT_TRUE(device.Start());
+  ASSERT_TRUE(WaitForFrames(device, 10, 10));
+  // The server goes away: at the end of the clip the stream is lost.
+  server.Stop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_NE(ReadLog().find("Camera Gate   NO.1: stream " + entry.source + " lost"),
+            std::string::npos);
+  const auto before = device.ProcessedFrames();
+  ASSERT_TRUE(server.Start(dir_, port));
+  EXPECT_TRUE(WaitForFrames(device, before + 10, 15));
+  EXPECT_NE(ReadLog().find("is back"), std::string::npos);
+  device.Stop();
 }
 
 }  // namespace
