@@ -1,0 +1,130 @@
+#include "dialogs/compressor_dialog.h"
+
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/sizer.h>
+#include <wx/spinctrl.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+#include "app/app_context.h"
+#include "config/ini_file.h"
+#include "config/settings.h"
+
+namespace qmr {
+
+namespace {
+
+std::vector<CompressorInfo> InstalledCompressors() {
+  std::vector<CompressorInfo> list;
+  EnumerateCompressors(list);  // an empty list is shown as such
+  return list;
+}
+
+}  // namespace
+
+CompressorDialog::CompressorDialog(wxWindow* parent, AppContext& context)
+    : CompressorDialog(parent, context, InstalledCompressors()) {}
+
+CompressorDialog::CompressorDialog(wxWindow* parent, AppContext& context,
+                                   std::vector<CompressorInfo> compressors)
+    : wxDialog(parent, wxID_ANY, "Compress driver settings"),
+      context_(context),
+      compressors_(std::move(compressors)) {
+  Build();
+}
+
+void CompressorDialog::Build() {
+  auto* group = new wxStaticBoxSizer(wxVERTICAL, this, "Video codec settings:");
+  wxWindow* box = group->GetStaticBox();
+  group->Add(new wxStaticText(box, wxID_ANY,
+                              "Choose the codec driver to be used while recording AVI file:"),
+             0, wxLEFT | wxRIGHT | wxTOP, 8);
+  list_ = new wxChoice(box, wxID_ANY);
+  group->Add(list_, 0, wxEXPAND | wxALL, 8);
+  group->Add(new wxStaticText(box, wxID_ANY, "The quality of the compressed video:"), 0,
+             wxLEFT | wxRIGHT, 8);
+  // 80 dialog units wide, as the classic layout had it.
+  quality_ = new wxSpinCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                            wxSize(ConvertDialogToPixels(wxSize(80, 0)).x, -1),
+                            wxSP_ARROW_KEYS, 0, 100, 0);
+  group->Add(quality_, 0, wxALL, 8);
+
+  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+  auto* ok = new wxButton(this, kOkId, "OK");
+  ok->SetDefault();
+  buttons->Add(ok, 0, wxALL, 5);
+  buttons->Add(new wxButton(this, kCancelId, "Cancel"), 0, wxALL, 5);
+  SetAffirmativeId(kOkId);
+  SetEscapeId(kCancelId);
+
+  auto* top = new wxBoxSizer(wxVERTICAL);
+  top->Add(group, 1, wxEXPAND | wxALL, 10);
+  top->Add(buttons, 0, wxALIGN_CENTER | wxBOTTOM, 5);
+
+  // Lines in the order the compressors were listed; the stored description
+  // picks the line (the last one when two share a description), and the
+  // handler code in memory follows that line at once.
+  const Settings s = context_.Settings().Get();
+  int selected = wxNOT_FOUND;
+  for (std::size_t i = 0; i < compressors_.size(); ++i) {
+    const int line = list_->Append(wxString::FromUTF8(compressors_[i].description));
+    if (compressors_[i].description == s.driver) selected = line;
+  }
+  if (selected != wxNOT_FOUND) {
+    list_->SetSelection(selected);
+    const std::uint32_t handler = compressors_[static_cast<std::size_t>(selected)].handler;
+    context_.Settings().Update([&](Settings& st) { st.fccHandler = handler; });
+  }
+  quality_->SetValue(s.quality);
+
+  SetSizerAndFit(top);
+  CentreOnParent();
+  Bind(wxEVT_BUTTON, &CompressorDialog::OnOk, this, kOkId);
+  Bind(wxEVT_BUTTON, &CompressorDialog::OnCancel, this, kCancelId);
+}
+
+int CompressorDialog::Apply() {
+  IniFile& ini = context_.SettingsFile();
+  const int line = list_->GetSelection();
+  const bool hasLine = line != wxNOT_FOUND && static_cast<std::size_t>(line) < compressors_.size();
+  const std::string text = hasLine ? compressors_[static_cast<std::size_t>(line)].description : "";
+  const int quality = quality_->GetValue();
+  int written = 0;
+  context_.Settings().Update([&](Settings& s) {
+    if (hasLine) {
+      const std::uint32_t handler = compressors_[static_cast<std::size_t>(line)].handler;
+      s.fccHandler = handler;
+      // The file is written only when it does not hold this code already.
+      int stored = 0;
+      if (!ini.GetInt(keys::kCodec, "FCCHANDLER", 0, stored) ||
+          static_cast<std::uint32_t>(stored) != handler) {
+        ini.SetInt(keys::kCodec, "FCCHANDLER", static_cast<int>(handler));
+        ++written;
+      }
+    }
+    if (text != s.driver) {
+      s.driver = text;
+      ini.SetString(keys::kCodec, "DRIVER", text);
+      ++written;
+    }
+    if (quality != s.quality) {
+      s.quality = quality;
+      ini.SetInt(keys::kCodec, "QUALITY", quality);
+      ++written;
+    }
+  });
+  // A file that cannot be written is not reported: the choice holds in
+  // memory until the program ends.
+  ini.Save();
+  return written;
+}
+
+void CompressorDialog::OnOk(wxCommandEvent&) {
+  Apply();
+  EndModal(wxID_OK);
+}
+
+void CompressorDialog::OnCancel(wxCommandEvent&) { EndModal(wxID_CANCEL); }
+
+}  // namespace qmr
