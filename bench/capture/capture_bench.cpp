@@ -5,7 +5,11 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <sys/resource.h>
+
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_device.h"
@@ -94,6 +98,45 @@ void BM_PatternPicture(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBytes);
 }
 BENCHMARK(BM_PatternPicture);
+
+// Four test-pattern cameras at 640 x 480, 30 frames per second, each with a
+// preview that takes every frame (as a fast painter would), for two seconds:
+// the share of one core the capture side uses (process CPU time / wall time).
+void BM_FourPatternCamerasWithPreview(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<std::unique_ptr<qmr::CaptureDevice>> devices;
+    std::vector<std::unique_ptr<qmr::PreviewFrame>> frames;
+    for (int i = 0; i < 4; ++i) {
+      auto device = std::make_unique<qmr::CaptureDevice>();
+      device->Open(std::make_unique<qmr::PatternSource>(
+          qmr::ParsePatternParameters("pattern 640x480@30")));
+      frames.push_back(std::make_unique<qmr::PreviewFrame>());
+      qmr::CaptureDevice* d = device.get();
+      qmr::PreviewFrame* f = frames.back().get();
+      // Takes the frame at once, standing in for the painter.
+      device->AttachWindow([d, f] { d->Preview().TakeFrame(*f); });
+      devices.push_back(std::move(device));
+    }
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& d : devices) d->Start();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::uint64_t processed = 0;
+    for (auto& d : devices) processed += d->ProcessedFrames();
+    for (auto& d : devices) d->Stop();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    getrusage(RUSAGE_SELF, &after);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
+                       seconds(after.ru_stime) - seconds(before.ru_stime);
+    state.counters["core_share"] = cpu / wall;
+    state.counters["frames_per_s"] = static_cast<double>(processed) / wall;
+    for (auto& d : devices) d->AttachWindow({});
+  }
+}
+BENCHMARK(BM_FourPatternCamerasWithPreview)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
