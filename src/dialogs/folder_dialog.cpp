@@ -43,7 +43,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
                                  wxSize(320, -1), 0, wxDefaultValidator, name);
     grid->Add(field, 1, wxEXPAND);
     if (browseId != 0) {
-      grid->Add(new wxButton(this, browseId, "...", wxDefaultPosition, wxSize(32, -1)));
+      grid->Add(new wxButton(this, browseId, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
     } else {
       grid->AddSpacer(0);
     }
@@ -63,7 +63,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   sndFile_ = new wxTextCtrl(this, wxID_ANY, FromUtf8(s.sndFile), wxDefaultPosition,
                             wxSize(320, -1), 0, wxDefaultValidator, "SNDFILE");
   soundRow->Add(sndFile_, 1, wxEXPAND | wxRIGHT, 4);
-  soundRow->Add(new wxButton(this, kIdBrowseSound, "...", wxDefaultPosition, wxSize(32, -1)));
+  soundRow->Add(new wxButton(this, kIdBrowseSound, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
   sound->Add(soundRow, 0, wxEXPAND | wxALL, 4);
   auto* playRow = new wxBoxSizer(wxHORIZONTAL);
   sndRepeat_ = new wxCheckBox(this, wxID_ANY, "Play repeatly", wxDefaultPosition, wxDefaultSize,

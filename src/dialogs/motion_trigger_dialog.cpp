@@ -75,7 +75,7 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
   durationRow->Add(new wxStaticText(this, wxID_ANY,
                                     "The shortest duration time(seconds) for every AVI recording:"),
                    0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  duration_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(80, -1),
+  duration_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                              wxSP_ARROW_KEYS, 0, 100, 0, "DURATION");
   duration_->SetValue(std::clamp(s.duration, 0, 100));
   durationRow->Add(duration_);

@@ -213,7 +213,7 @@ void CameraMotionDetector::OnMotion() {
     if (archiveName_.empty()) archiveName_ = "Motion-" + timeText + ".zip";
 
     if (picturesWanted) {
-      if (begins) CreateFolderPath(s.picDir);
+      if (pictureFiles_.empty()) CreateFolderPath(s.picDir);
       const std::string picture = s.picDir + "/Motion-" + CameraName() + " " + timeText + ".jpg";
       if (SavePicture(picture)) pictureFiles_.push_back(picture);
     }
