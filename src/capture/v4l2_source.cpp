@@ -149,11 +149,31 @@ void V4l2Source::ApplyRateLocked(int rate) {
 void V4l2Source::ListCapabilitiesLocked() {
   capabilities_.clear();
   // libv4l2 lists the sizes it can deliver in BGR24 (converted from the
-  // camera's own formats).
-  for (std::uint32_t i = 0;; ++i) {
+  // camera's own formats); the sizes of the camera's own formats are added
+  // (once each), since libv4l2 converts every one of them.
+  AddCapabilitiesLocked(V4L2_PIX_FMT_BGR24);
+  for (std::uint32_t i = 0; i < 64; ++i) {
+    v4l2_fmtdesc desc{};
+    desc.index = i;
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (IoctlLocked(VIDIOC_ENUM_FMT, &desc) != 0) break;
+    if (desc.pixelformat != V4L2_PIX_FMT_BGR24) AddCapabilitiesLocked(desc.pixelformat);
+  }
+  if (capabilities_.empty() && width_ > 0) {
+    VideoCapability c;
+    c.inputWidth = c.minWidth = c.maxWidth = width_;
+    c.inputHeight = c.minHeight = c.maxHeight = height_;
+    c.minFrameRate = 1;
+    c.maxFrameRate = std::max(1, rate_);
+    capabilities_.push_back(c);
+  }
+}
+
+void V4l2Source::AddCapabilitiesLocked(std::uint32_t pixelFormat) {
+  for (std::uint32_t i = 0; i < 256; ++i) {
     v4l2_frmsizeenum size{};
     size.index = i;
-    size.pixel_format = V4L2_PIX_FMT_BGR24;
+    size.pixel_format = pixelFormat;
     if (IoctlLocked(VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
     VideoCapability c;
     int w, h;
@@ -174,12 +194,10 @@ void V4l2Source::ListCapabilitiesLocked() {
     }
     c.inputWidth = w;
     c.inputHeight = h;
-    c.minFrameRate = 0;
-    c.maxFrameRate = 0;
     for (std::uint32_t k = 0; k < 64; ++k) {
       v4l2_frmivalenum interval{};
       interval.index = k;
-      interval.pixel_format = V4L2_PIX_FMT_BGR24;
+      interval.pixel_format = pixelFormat;
       interval.width = static_cast<std::uint32_t>(w);
       interval.height = static_cast<std::uint32_t>(h);
       if (IoctlLocked(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
@@ -196,16 +214,12 @@ void V4l2Source::ListCapabilitiesLocked() {
     }
     if (c.maxFrameRate < 1) c.maxFrameRate = rate_ > 0 ? rate_ : 30;
     if (c.minFrameRate < 1) c.minFrameRate = 1;
-    capabilities_.push_back(c);
+    const bool known = std::any_of(capabilities_.begin(), capabilities_.end(), [&](const auto& k) {
+      return k.minWidth == c.minWidth && k.maxWidth == c.maxWidth &&
+             k.minHeight == c.minHeight && k.maxHeight == c.maxHeight;
+    });
+    if (!known) capabilities_.push_back(c);
     if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
-  }
-  if (capabilities_.empty() && width_ > 0) {
-    VideoCapability c;
-    c.inputWidth = c.minWidth = c.maxWidth = width_;
-    c.inputHeight = c.minHeight = c.maxHeight = height_;
-    c.minFrameRate = 1;
-    c.maxFrameRate = std::max(1, rate_);
-    capabilities_.push_back(c);
   }
 }
 

@@ -43,6 +43,7 @@ class V4l2Source : public FrameSource {
   void ApplyRateLocked(int rate);
   void ReadFormatLocked();
   void ListCapabilitiesLocked();
+  void AddCapabilitiesLocked(std::uint32_t pixelFormat);
   int IoctlLocked(unsigned long request, void* argument);
 
   const std::string path_;
