@@ -398,11 +398,12 @@ void AviWriter::MaybeFlush() {
 }
 
 bool AviWriter::AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_t size, bool key,
-                            std::vector<IndexEntry>& index) {
-  const std::uint64_t chunkBytes = 8 + Pad(size);
+                            std::vector<IndexEntry>& index, std::uint32_t emptyBefore) {
+  const std::uint64_t chunkBytes = 8ull * emptyBefore + 8 + Pad(size);
   // Room the closing indexes of this segment will need.
-  std::uint64_t indexBytes = 64 + 8 * (videoIndex_.size() + textIndex_.size() + 2);
-  if (segments_.size() == 1) indexBytes += 8 + 16 * (videoIndex_.size() + textIndex_.size() + 1);
+  const std::uint64_t entries = videoIndex_.size() + textIndex_.size() + emptyBefore + 2;
+  std::uint64_t indexBytes = 64 + 8 * entries;
+  if (segments_.size() == 1) indexBytes += 8 + 16 * entries;
   const Segment& seg = segments_.back();
   const bool hasData = !videoIndex_.empty() || !textIndex_.empty();
   if (hasData && end_ + chunkBytes + indexBytes - seg.riffStart > segmentLimit_) {
@@ -411,12 +412,20 @@ bool AviWriter::AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_
     if (!BeginSegment()) return false;
     PatchSizes();
   }
-  std::uint8_t head[8];
-  for (int i = 0; i < 4; ++i) head[i] = static_cast<std::uint8_t>(fourcc >> (8 * i));
-  for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  // Empty chunks first (their 8-byte heads, kept between calls), then the
+  // chunk itself.
+  if (fill_.size() < 8ull * emptyBefore + 8) fill_.resize(8ull * emptyBefore + 8);
+  for (std::uint32_t n = 0; n <= emptyBefore; ++n) {
+    std::uint8_t* head = fill_.data() + 8ull * n;
+    const std::uint32_t chunkSize = n == emptyBefore ? size : 0;
+    for (int i = 0; i < 4; ++i) head[i] = static_cast<std::uint8_t>(fourcc >> (8 * i));
+    for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<std::uint8_t>(chunkSize >> (8 * i));
+  }
   std::uint8_t pad = 0;
-  iovec parts[3] = {{head, 8}, {const_cast<void*>(data), size}, {&pad, size & 1}};
-  // One system call per chunk, so a crash leaves whole chunks behind.
+  iovec parts[3] = {{fill_.data(), 8ull * emptyBefore + 8},
+                    {const_cast<void*>(data), size},
+                    {&pad, size & 1}};
+  // One system call for all of it, so a crash leaves whole chunks behind.
   std::uint64_t offset = end_;
   std::size_t left = chunkBytes;
   int first = 0;
@@ -436,7 +445,8 @@ bool AviWriter::AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_
       parts[first].iov_len -= done;
     }
   }
-  index.push_back({end_, size, key});
+  for (std::uint32_t n = 0; n < emptyBefore; ++n) index.push_back({end_ + 8ull * n, 0, key});
+  index.push_back({end_ + 8ull * emptyBefore, size, key});
   end_ += chunkBytes;
   maxChunk_ = std::max(maxChunk_, size);
   return true;
@@ -458,14 +468,11 @@ bool AviWriter::WriteText(const std::string& text) {
   // stamps never share a position (above 60 frames a second they would).
   const std::uint64_t target =
       std::max<std::uint64_t>(std::uint64_t{textCount_} * kTextRate / frameRate_, textPositions_);
-  while (textPositions_ < target) {
-    if (!AppendChunk(kTextChunk, nullptr, 0, true, textIndex_)) return false;
-    ++textPositions_;
-  }
+  const auto empty = static_cast<std::uint32_t>(target - textPositions_);
   if (!AppendChunk(kTextChunk, text.c_str(), static_cast<std::uint32_t>(text.size() + 1), true,
-                   textIndex_))
+                   textIndex_, empty))
     return false;
-  ++textPositions_;
+  textPositions_ += empty + 1;
   ++textCount_;
   MaybeFlush();
   return true;

@@ -61,8 +61,10 @@ class AviWriter {
   };
 
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+  // Writes emptyBefore empty chunks and then one chunk of data, with one
+  // system call, and indexes them all.
   bool AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_t size, bool key,
-                   std::vector<IndexEntry>& index);
+                   std::vector<IndexEntry>& index, std::uint32_t emptyBefore = 0);
   bool BeginSegment();
   bool EndSegment();
   bool WriteStandardIndex(std::uint32_t chunkId, std::uint32_t streamNumber,
@@ -82,6 +84,7 @@ class AviWriter {
   std::uint32_t textPositions_ = 0;  // samples in the text stream, empty ones included
 
   std::vector<std::uint8_t> format_;
+  std::vector<std::uint8_t> fill_;  // chunk heads of the next write
   std::uint32_t handler_ = 0;
   std::int32_t quality_ = 0;
   std::int32_t width_ = 0;
