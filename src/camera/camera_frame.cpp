@@ -30,7 +30,6 @@
 #include "motion/motion_actions.h"
 #include "motion/motion_detector.h"
 
-
 namespace qmr {
 
 namespace {

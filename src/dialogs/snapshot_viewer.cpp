@@ -33,7 +33,7 @@ struct FileType {
   const char* extension;
 };
 constexpr FileType kFileTypes[] = {
-    {wxBITMAP_TYPE_JPEG, "jpg"}, {wxBITMAP_TYPE_BMP, "bmp"}, {wxBITMAP_TYPE_PCX, "pcx"},
+    {wxBITMAP_TYPE_JPEG, "jpg"}, {wxBITMAP_TYPE_BMP, "bmp"},  {wxBITMAP_TYPE_PCX, "pcx"},
     {wxBITMAP_TYPE_PNG, "png"},  {wxBITMAP_TYPE_TIFF, "tif"},
 };
 constexpr int kFileTypeCount = 5;

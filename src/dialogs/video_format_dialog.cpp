@@ -47,8 +47,8 @@ VideoFormatDialog::VideoFormatDialog(CameraFrame& camera)
   stampBox_ = new wxCheckBox(this, wxID_ANY, "Show time stamp on the preview window");
   top->Add(stampBox_, 0, wxALL, 6);
   auto* colourRow = new wxBoxSizer(wxHORIZONTAL);
-  colourRow->Add(new wxStaticText(this, wxID_ANY, "Choose the display color of the time stamp"),
-                 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+  colourRow->Add(new wxStaticText(this, wxID_ANY, "Choose the display color of the time stamp"), 0,
+                 wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
   colourButton_ = new wxButton(this, kIdColour, wxEmptyString, wxDefaultPosition, wxSize(48, -1));
   colourRow->Add(colourButton_, 0);
   top->Add(colourRow, 0, wxALL, 6);
@@ -100,8 +100,7 @@ void VideoFormatDialog::Fill() {
       std::snprintf(label, sizeof label, "%d X % d", entry.width, entry.height);
       sizes_.push_back(entry);
       sizeChoice_->Append(label);
-      if (haveOpeningFormat_ && entry.width == working_.width &&
-          entry.height == working_.height) {
+      if (haveOpeningFormat_ && entry.width == working_.width && entry.height == working_.height) {
         rateSpin_->SetRange(entry.minRate, entry.maxRate);
         sizeChoice_->SetSelection(static_cast<int>(sizes_.size()) - 1);
       }
@@ -145,7 +144,8 @@ void VideoFormatDialog::ChooseSize(int index) {
   working_.height = entry.height;
   working_.sizeImage = static_cast<std::uint32_t>(entry.width) * entry.height * 3;
   // The rate moves into what the new size allows before the format is set.
-  const int rate = std::clamp(rateSpin_->GetValue(), entry.minRate, std::max(entry.minRate, entry.maxRate));
+  const int rate =
+      std::clamp(rateSpin_->GetValue(), entry.minRate, std::max(entry.minRate, entry.maxRate));
   rateSpin_->SetRange(entry.minRate, entry.maxRate);
   rateSpin_->SetValue(rate);
   ApplyFormat(rate);

@@ -101,7 +101,9 @@ void VideoPropertyDialog::ShowValue(int property, long value) {
   rows_[property].value->ChangeValue(wxString::Format("%d", static_cast<int>(value)));
 }
 
-int VideoPropertyDialog::SliderValue(int property) const { return rows_[property].slider->GetValue(); }
+int VideoPropertyDialog::SliderValue(int property) const {
+  return rows_[property].slider->GetValue();
+}
 bool VideoPropertyDialog::AutoEnabled(int property) const {
   return rows_[property].autoBox->IsEnabled();
 }

@@ -246,8 +246,9 @@ TEST_F(CameraFrameTest, PopupMenuAndCaptureMode) {
     texts.push_back(item->IsSeparator() ? "-" : item->GetItemLabel().utf8_string());
   }
   const std::vector<std::string> expected = {
-      "Video capture mode", "-", "Video &property..", "Video &format..", "-",
-      "&Record now!", "Record &schedule..", "-", "Set motion sensible &zones..",
+      "Video capture mode",  "-", "Video &property..",
+      "Video &format..",     "-", "&Record now!",
+      "Record &schedule..",  "-", "Set motion sensible &zones..",
       "&Detect motion now!", "-", "Snaps&hot.."};
   EXPECT_EQ(texts, expected);
   EXPECT_TRUE(menu->FindItem(CameraFrame::kIdRecord)->IsCheckable());

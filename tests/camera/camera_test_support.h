@@ -92,8 +92,7 @@ class TestContext : public AppContext {
   // Jobs wait in the queue; no transfer thread runs in these tests.
   TransferQueue& Transfer() override { return transfer_; }
   const std::vector<std::unique_ptr<CameraEntry>>& Cameras() override { return cameras; }
-  void PostMessageBox(const std::string& text, const std::string& caption,
-                      long style) override {
+  void PostMessageBox(const std::string& text, const std::string& caption, long style) override {
     boxes.push_back({text, caption, style});
   }
   bool RunOnUiThread(std::function<void()> fn, int) override {

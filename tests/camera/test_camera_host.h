@@ -6,8 +6,8 @@
 #include <wx/sizer.h>
 
 #include <algorithm>
-#include <map>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -46,9 +46,7 @@ class TestCameraHost : public CameraHost {
     titles.erase(window);
     frame_->GetSizer()->Detach(window);
   }
-  void SetPaneTitle(wxWindow* window, const wxString& title) override {
-    titles[window] = title;
-  }
+  void SetPaneTitle(wxWindow* window, const wxString& title) override { titles[window] = title; }
   void SetPaneIcon(wxWindow*, const wxBitmap& icon) override { lastIcon = icon; }
 
   std::vector<CameraFrame*> windows;
