@@ -1,0 +1,24 @@
+// Entry of the dialog tests: initialises the GUI library with an active
+// event loop, so that CallAfter runs inside a dialog's modal loop.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/image.h>
+#include <wx/init.h>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  int wxArgc = 1;
+  char* wxArgv[] = {argv[0], nullptr};
+  wxApp::SetInstance(new wxApp);
+  if (!wxEntryStart(wxArgc, wxArgv)) return 1;
+  wxInitAllImageHandlers();
+  int result = 0;
+  {
+    wxEventLoop loop;
+    wxEventLoopActivator activate(&loop);
+    result = RUN_ALL_TESTS();
+  }
+  wxEntryCleanup();
+  return result;
+}
