@@ -65,6 +65,17 @@ bool MovieRecorder::Start(const std::string& path, std::uint32_t handler, int qu
 
 bool MovieRecorder::WriteFrame(const std::uint8_t* pixels, const std::string& stampText) {
   std::lock_guard<std::mutex> lock(mutex_);
+  return WriteFrameLocked(pixels, stampText);
+}
+
+bool MovieRecorder::WriteFrame(const std::uint8_t* pixels, std::size_t size,
+                               const std::string& stampText) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (size < format_.sizeImage) return false;
+  return WriteFrameLocked(pixels, stampText);
+}
+
+bool MovieRecorder::WriteFrameLocked(const std::uint8_t* pixels, const std::string& stampText) {
   if (!recording_.load() || pixels == nullptr) return false;
   const std::uint8_t* data = nullptr;
   bool key = false;

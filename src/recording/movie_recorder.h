@@ -47,6 +47,9 @@ class MovieRecorder {
   // writes it with its stamp text. False when not recording, or when the
   // frame could not be compressed or written (the recording goes on).
   bool WriteFrame(const std::uint8_t* pixels, const std::string& stampText);
+  // The same with the buffer's size: a buffer shorter than a frame of the
+  // recording's format is refused instead of read past its end.
+  bool WriteFrame(const std::uint8_t* pixels, std::size_t size, const std::string& stampText);
   // Finishes the file and ends the compressor. True also when nothing ran.
   bool Stop();
   // Stops and deletes the file (a motion recording no longer wanted).
@@ -66,6 +69,7 @@ class MovieRecorder {
  private:
   bool Fail(Failure failure, const std::string& path);
   void StopLocked();
+  bool WriteFrameLocked(const std::uint8_t* pixels, const std::string& stampText);
 
   mutable std::mutex mutex_;
   std::atomic<bool> recording_{false};

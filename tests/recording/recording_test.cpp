@@ -228,6 +228,9 @@ TEST(Recording, RecorderStartFailuresLeaveNothingBehind) {
   EXPECT_EQ(recorder.Failed(), MovieRecorder::Failure::kNone);
   EXPECT_EQ(recorder.Message(), "");
   EXPECT_TRUE(recorder.WriteFrame(PatternFrame(format, 0).data(), "x"));
+  const auto small = PatternFrame(MakeRgb24Header(32, 24), 0);
+  EXPECT_FALSE(recorder.WriteFrame(small.data(), small.size(), "too small"));
+  EXPECT_EQ(recorder.FramesWritten(), 1u);
   recorder.Discard();
   EXPECT_FALSE(FileExists(file));
   EXPECT_FALSE(recorder.IsRecording());
