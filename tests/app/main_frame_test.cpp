@@ -276,16 +276,39 @@ TEST_F(MainFrameTest, NewCameraErrorTextSaysMoreOnlyWithAWindowOpen) {
 }
 
 TEST_F(MainFrameTest, StartupOpensEveryCameraAndTilesThem) {
-  MainFrame& frame = Open(std::string(kTwoPatternCameras) + "\n[STARTUP]\nMAXVIEW=1\n");
+  MainFrame& frame = Open(
+      "[STARTUP]\nOPENALL=1\nMAXVIEW=1\n\n[STREAMS]\nFront=pattern 320x240@10\n"
+      "Back=pattern 320x240@10\n");
   ASSERT_EQ(frame.Cameras().size(), 2u);
   ASSERT_EQ(frame.CameraWindows().size(), 2u);
   EXPECT_TRUE(frame.IsMaximized());
+  // Side by side, together filling the window.
+  const wxSize area = frame.GetClientSize();
   for (CameraFrame* w : frame.CameraWindows()) {
     EXPECT_TRUE(w->Entry().inUse.load());
     EXPECT_TRUE(frame.PaneManager().GetPane(w).IsShown());
+    EXPECT_GT(w->GetSize().GetWidth(), area.GetWidth() * 4 / 10);
+    EXPECT_GT(w->GetSize().GetHeight(), area.GetHeight() * 6 / 10);
   }
+  EXPECT_NE(frame.CameraWindows()[0]->GetPosition().x, frame.CameraWindows()[1]->GetPosition().x);
   // The toolbar's camera commands reach the active camera window.
   EXPECT_EQ(frame.ActiveCameraWindow(), frame.CameraWindows().back());
+
+  // Closing one pane destroys its camera window and frees the device.
+  CameraFrame* first = frame.CameraWindows().front();
+  CameraEntry& firstEntry = first->Entry();
+  wxAuiManagerEvent close(wxEVT_AUI_PANE_CLOSE);
+  close.SetManager(&frame.PaneManager());
+  close.SetPane(&frame.PaneManager().GetPane(first));
+  frame.ProcessWindowEvent(close);
+  ASSERT_TRUE(PumpUntil([&] { return frame.CameraWindows().size() == 1; }));
+  EXPECT_FALSE(firstEntry.inUse.load());
+}
+
+TEST_F(MainFrameTest, StartupMaximisesASingleCamera) {
+  MainFrame& frame = Open("[STARTUP]\nOPENALL=1\nMAXVIEW=1\n\n[STREAMS]\nOnly=pattern 320x240@10\n");
+  ASSERT_EQ(frame.CameraWindows().size(), 1u);
+  EXPECT_TRUE(frame.PaneManager().GetPane(frame.CameraWindows()[0]).IsMaximized());
 }
 
 struct CloseObservation {

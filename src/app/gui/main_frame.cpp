@@ -115,6 +115,7 @@ MainFrame::MainFrame()
   Bind(wxEVT_TIMER, &MainFrame::OnStopPoll, this, stopPoll_.GetId());
   Bind(wxEVT_AUI_PANE_CLOSE, &MainFrame::OnPaneClose, this);
   Bind(wxEVT_AUI_PANE_ACTIVATED, &MainFrame::OnPaneActivated, this);
+  Bind(wxEVT_SIZE, &MainFrame::OnSize, this);
 
   LoadSettingsAndCameras();
   RunStartupActions();
@@ -259,6 +260,11 @@ bool MainFrame::RunOnUiThread(std::function<void()> fn, int timeoutMs) {
 // ---- camera panes -------------------------------------------------------------
 
 void MainFrame::AddCameraWindow(CameraFrame* window, const wxString& title) {
+  // A maximised pane would hide the new one.
+  wxAuiPaneInfoArray& panes = aui_.GetAllPanes();
+  for (std::size_t i = 0; i < panes.GetCount(); ++i) {
+    if (panes[i].IsMaximized()) aui_.RestorePane(panes[i]);
+  }
   cameraWindows_.push_back(window);
   const int column = static_cast<int>(cameraWindows_.size()) - 1;
   aui_.AddPane(window, wxAuiPaneInfo()
@@ -275,7 +281,11 @@ void MainFrame::AddCameraWindow(CameraFrame* window, const wxString& title) {
                            .Floatable(true)
                            .DestroyOnClose(false));
   activeCamera_ = window;
-  aui_.Update();
+  if (tiled_) {
+    TileCameraWindows();
+  } else {
+    aui_.Update();
+  }
 }
 
 void MainFrame::RemoveCameraWindow(CameraFrame* window) {
@@ -286,7 +296,15 @@ void MainFrame::RemoveCameraWindow(CameraFrame* window) {
   if (pane.IsOk()) {
     if (pane.IsMaximized()) aui_.RestorePane(pane);
     aui_.DetachPane(window);
-    aui_.Update();
+    if (tiled_ && !cameraWindows_.empty() && stage_ == Stage::kRunning) {
+      TileCameraWindows();
+    } else {
+      if (cameraWindows_.empty()) {
+        tiled_ = false;
+        aui_.GetPane(background_).Show();
+      }
+      aui_.Update();
+    }
   }
 }
 
@@ -354,28 +372,46 @@ void MainFrame::OnPaneClose(wxAuiManagerEvent& event) {
 
 void MainFrame::TileCameraWindows() {
   const int count = static_cast<int>(cameraWindows_.size());
+  tiled_ = count > 0;
   if (count == 0) return;
   wxAuiPaneInfoArray& panes = aui_.GetAllPanes();
   for (std::size_t i = 0; i < panes.GetCount(); ++i) {
     if (panes[i].IsMaximized()) aui_.RestorePane(panes[i]);
   }
-  // As square a grid as the count allows, rows filled left to right.
+  // As square a grid as the count allows, rows filled left to right. Each
+  // tiling docks into fresh rows: the manager keeps the height of an
+  // existing dock row, but sizes a new one from its panes.
   const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
   const int rows = (count + columns - 1) / columns;
   const wxSize area = GetClientSize();
-  const int height = std::max(144, area.GetHeight() / rows - 8);
+  const int height = std::max(144, area.GetHeight() / rows - 6);
   const int width = std::max(176, area.GetWidth() / columns);
+  tileRowBase_ = tileRowBase_ == 0 ? 100 : 0;
   for (int i = 0; i < count; ++i) {
     wxAuiPaneInfo& pane = aui_.GetPane(cameraWindows_[i]);
-    pane.Dock().Top().Layer(0).Row(i / columns).Position(i % columns).BestSize(width, height).Show();
+    pane.Dock().Top().Layer(0).Row(tileRowBase_ + i / columns).Position(i % columns)
+        .BestSize(width, height).Show();
   }
   aui_.GetPane(background_).Hide();
   aui_.Update();
+  lastTiledSize_ = area;
+}
+
+void MainFrame::OnSize(wxSizeEvent& event) {
+  event.Skip();
+  // Tiled panes follow the window's size (also when the window manager
+  // maximises it after the start-up actions ran).
+  if (tiled_ && event.GetSize() != wxDefaultSize) {
+    CallAfter([this] {
+      if (tiled_ && GetClientSize() != lastTiledSize_) TileCameraWindows();
+    });
+  }
 }
 
 void MainFrame::MaximiseCameraWindow(CameraFrame* window) {
   wxAuiPaneInfo& pane = aui_.GetPane(window);
   if (!pane.IsOk()) return;
+  tiled_ = false;
   pane.Dock().Show();
   aui_.MaximizePane(pane);
   aui_.Update();

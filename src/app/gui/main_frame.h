@@ -118,6 +118,7 @@ class MainFrame : public wxFrame,
   void OnStopPoll(wxTimerEvent& event);
   void OnPaneClose(wxAuiManagerEvent& event);
   void OnPaneActivated(wxAuiManagerEvent& event);
+  void OnSize(wxSizeEvent& event);
 
   CameraFrame* FindCameraWindow(const CameraEntry& entry) const;
   CameraFrame* CameraWindowOf(int index) const;
@@ -145,6 +146,9 @@ class MainFrame : public wxFrame,
   wxWindow* background_ = nullptr;
   CameraFrame* activeCamera_ = nullptr;
   int paneSerial_ = 0;
+  bool tiled_ = false;  // the panes are kept in a grid
+  int tileRowBase_ = 0;
+  wxSize lastTiledSize_;
 
   std::mutex boxMutex_;
   std::deque<MessageBoxRequest> pendingBoxes_;
