@@ -70,6 +70,7 @@ InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& con
   DialupConnection& dialup = context_.Dialup();
   dialup.RefreshEntries();
   for (const auto& [name, entry] : dialup.Entries()) {
+    dialupNames_.push_back(name);
     const int index = dialup_->Append(wxString::FromUTF8(name));
     if (name == s.dialup) dialup_->SetSelection(index);
   }
@@ -148,8 +149,8 @@ int InternetAccountsDialog::Apply() {
   // Nothing selected (no entries, or the stored one is gone) clears the
   // entry, which turns dialling off.
   const int selected = dialup_->GetSelection();
-  text("DIALUP", s.dialup,
-       selected == wxNOT_FOUND ? std::string() : TrimmedText(dialup_->GetString(selected)));
+  const bool listed = selected >= 0 && selected < static_cast<int>(dialupNames_.size());
+  text("DIALUP", s.dialup, listed ? TrimSpaces(dialupNames_[selected]) : std::string());
   flag("HANGUP", s.hangup, hangup_->GetValue());
   text("MAILSERVER", s.mailServer, TrimmedText(mailServer_->GetValue()));
   text("MAILFROM", s.mailFrom, TrimmedText(mailFrom_->GetValue()));

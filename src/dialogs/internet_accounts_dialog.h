@@ -6,6 +6,9 @@
 
 #include <wx/dialog.h>
 
+#include <string>
+#include <vector>
+
 class wxCheckBox;
 class wxChoice;
 class wxTextCtrl;
@@ -36,6 +39,9 @@ class InternetAccountsDialog : public wxDialog {
 
   AppContext& context_;
   wxChoice* dialup_ = nullptr;
+  // The entry names as the line lists them, by choice position: the names
+  // are file names and need not survive a round trip through wxString.
+  std::vector<std::string> dialupNames_;
   wxCheckBox* hangup_ = nullptr;
   wxTextCtrl* mailTo_ = nullptr;
   wxTextCtrl* mailFrom_ = nullptr;

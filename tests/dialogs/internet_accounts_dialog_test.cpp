@@ -125,6 +125,7 @@ TEST_F(AccountsDialogTest, StoresTrimmedValuesAndScrambledPassword) {
     Control<wxTextCtrl>(&dialog, "FTPPASSWD")->SetValue("  new ftp secret  ");
     Control<wxTextCtrl>(&dialog, "FTPDIR")->SetValue(" /incoming ");
     Control<wxCheckBox>(&dialog, "HANGUP")->SetValue(false);
+    Control<wxChoice>(&dialog, "DIALUP")->SetSelection(2);
     Click(dialog, InternetAccountsDialog::kIdOk);
     EXPECT_EQ(dialog.GetReturnCode(), wxID_OK);
   }
@@ -137,7 +138,7 @@ TEST_F(AccountsDialogTest, StoresTrimmedValuesAndScrambledPassword) {
   EXPECT_EQ(s.ftpPasswd, "new ftp secret");
   EXPECT_EQ(s.ftpDir, "/incoming");
   EXPECT_FALSE(s.hangup);
-  EXPECT_EQ(s.dialup, "beta");
+  EXPECT_EQ(s.dialup, "zeta");
 
   const std::string file = ReadWhole(ini_);
   EXPECT_EQ(file.find("secret"), std::string::npos) << file;
@@ -151,7 +152,7 @@ TEST_F(AccountsDialogTest, StoresTrimmedValuesAndScrambledPassword) {
   LoadSettings(reread, loaded);
   EXPECT_EQ(loaded.ftpPasswd, "new ftp secret");
   EXPECT_EQ(loaded.ftpUser, "uploader");
-  EXPECT_EQ(loaded.dialup, "beta");
+  EXPECT_EQ(loaded.dialup, "zeta");
 
   InternetAccountsDialog again(nullptr, context_);
   EXPECT_EQ(again.Apply(), 0);
