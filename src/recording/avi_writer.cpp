@@ -104,8 +104,6 @@ void AviWriter::Reset() {
   segments_.clear();
   videoIndex_.clear();
   textIndex_.clear();
-  firstVideoIndex_.clear();
-  firstTextIndex_.clear();
   firstSegmentFrames_ = 0;
   firstSegmentOpen_ = true;
   videoSuper_.clear();
@@ -154,8 +152,13 @@ bool AviWriter::WriteHeaders() {
   const std::int16_t h = static_cast<std::int16_t>(std::min<std::int32_t>(height_, 32767));
 
   Bytes b;
+  // The first RIFF ends where the second begins, else at the end of data.
   b.Tag("RIFF");
-  b.U32(0);  // patched by PatchSizes / EndSegment
+  if (segments_.empty()) {
+    b.U32(0);
+  } else {
+    b.U32(static_cast<std::uint32_t>((segments_.size() > 1 ? segments_[1].riffStart : end_) - 8));
+  }
   b.Tag("AVI ");
   const auto hdrl = b.Begin("LIST");
   b.Tag("hdrl");
@@ -357,14 +360,8 @@ bool AviWriter::EndSegment() {
     firstSegmentOpen_ = false;
   }
   // Final sizes of this segment's RIFF and movi lists.
-  std::uint8_t size[4];
-  auto put = [&](std::uint64_t at, std::uint64_t value) {
-    const auto v32 = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) size[i] = static_cast<std::uint8_t>(v32 >> (8 * i));
-    return WriteAt(at, size, 4);
-  };
-  ok = put(seg.riffStart + 4, end_ - seg.riffStart - 8) && ok;
-  ok = put(seg.moviStart + 4, moviEnd - seg.moviStart - 8) && ok;
+  ok = Put32(seg.riffStart + 4, end_ - seg.riffStart - 8) && ok;
+  ok = Put32(seg.moviStart + 4, moviEnd - seg.moviStart - 8) && ok;
   if (!ok) failed_ = true;
   return ok;
 }
@@ -374,23 +371,17 @@ bool AviWriter::EndSegment() {
 bool AviWriter::PatchSizes() {
   if (fd_ < 0 || segments_.empty()) return false;
   const Segment& seg = segments_.back();
-  std::uint8_t size[4];
-  auto put = [&](std::uint64_t at, std::uint64_t value) {
-    const auto v32 = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) size[i] = static_cast<std::uint8_t>(v32 >> (8 * i));
-    return WriteAt(at, size, 4);
-  };
   bool ok = WriteHeaders();
-  // The first segment's RIFF size lives in the header block rewritten above.
-  const Segment& first = segments_.front();
-  if (segments_.size() > 1) {
-    // Finished first segment: restore its final RIFF size.
-    ok = put(first.riffStart + 4, segments_[1].riffStart - first.riffStart - 8) && ok;
-  }
-  ok = put(seg.riffStart + 4, end_ - seg.riffStart - 8) && ok;
-  ok = put(seg.moviStart + 4, end_ - seg.moviStart - 8) && ok;
+  ok = Put32(seg.riffStart + 4, end_ - seg.riffStart - 8) && ok;
+  ok = Put32(seg.moviStart + 4, end_ - seg.moviStart - 8) && ok;
   lastFlushMs_ = NowMs();
   return ok;
+}
+
+bool AviWriter::Put32(std::uint64_t offset, std::uint64_t value) {
+  std::uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return WriteAt(offset, bytes, 4);
 }
 
 void AviWriter::MaybeFlush() {
@@ -485,18 +476,6 @@ bool AviWriter::Close() {
     closing_ = true;
     ok = EndSegment();
     ok = WriteHeaders() && ok;
-    if (segments_.size() > 1) {
-      // WriteHeaders rewrote the first RIFF size with 0: put the final one.
-      const std::uint64_t size = segments_[1].riffStart - 8;
-      std::uint8_t b[4];
-      for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(size >> (8 * i));
-      ok = WriteAt(4, b, 4) && ok;
-    } else {
-      const std::uint64_t size = end_ - 8;
-      std::uint8_t b[4];
-      for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(size >> (8 * i));
-      ok = WriteAt(4, b, 4) && ok;
-    }
   }
   ok = (::close(fd_) == 0) && ok && !failed_;
   fd_ = -1;

@@ -72,6 +72,7 @@ class AviWriter {
                           std::uint32_t* bytes);
   bool WriteHeaders();
   bool PatchSizes();
+  bool Put32(std::uint64_t offset, std::uint64_t value);
   void MaybeFlush();
   void Reset();
 
@@ -97,8 +98,6 @@ class AviWriter {
   std::vector<Segment> segments_;
   std::vector<IndexEntry> videoIndex_;  // current segment
   std::vector<IndexEntry> textIndex_;
-  std::vector<IndexEntry> firstVideoIndex_;  // first segment, kept for idx1
-  std::vector<IndexEntry> firstTextIndex_;
   std::uint32_t firstSegmentFrames_ = 0;
   bool firstSegmentOpen_ = true;
   struct SuperEntry {
