@@ -61,8 +61,8 @@ class DialupConnection {
   Config config_;
   std::map<std::string, DialupEntry> entries_;
   std::string currentEntry_;
-  bool holding_ = false;      // this object ran the dial command
-  std::string interface_;     // the ppp interface of the held line, once seen
+  bool holding_ = false;                          // this object ran the dial command
+  std::string interface_;                         // the ppp interface of the held line, once seen
   std::map<std::string, bool> interfacesBefore_;  // ppp interfaces before dialling
   int dialler_ = -1;  // a dial command still running when the line came up
 };

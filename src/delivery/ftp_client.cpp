@@ -40,7 +40,7 @@ std::string Escape(CURL* easy, const std::string& segment) {
 
 struct FtpClient::Impl {
   std::unique_ptr<CURL, CurlDeleter> easy;
-  std::string baseUrl;  // "ftp://host:port"
+  std::string baseUrl;     // "ftp://host:port"
   std::string path = "/";  // escaped URL path of the current remote directory
   bool connected = false;
   std::string lastResponse;
@@ -81,7 +81,7 @@ struct FtpClient::Impl {
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_FTPPORT, "-");  // active mode
+    curl_easy_setopt(e, CURLOPT_FTPPORT, "-");      // active mode
     curl_easy_setopt(e, CURLOPT_TRANSFERTEXT, 0L);  // binary
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectSeconds));
     curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(idleSeconds));

@@ -49,8 +49,11 @@ bool MailMessage::AddAttachment(const std::string& path) {
 
 namespace {
 
+constexpr std::int32_t kBase64LineLength = 76;
+
 void Add(ByteBuffer& text, const std::string& piece, bool& ok) {
-  if (ok && !piece.empty()) ok = text.Append(piece.data(), static_cast<std::int32_t>(piece.size())) >= 0;
+  if (ok && !piece.empty())
+    ok = text.Append(piece.data(), static_cast<std::int32_t>(piece.size())) >= 0;
 }
 
 std::string AsctimeNow() {
@@ -89,8 +92,9 @@ bool MailMessage::Compose() {
   Add(text, boundary, ok);
   Add(text, "\"\r\n", ok);
   Add(text, "\r\nThis is a multi-part message in MIME format.\r\n\r\n", ok);
-  Add(text, "--" + boundary + "\r\nContent-Type: text/plain" +
-                "\r\nContent-Transfer-Encoding: 7bit\r\n\r\n",
+  Add(text,
+      "--" + boundary + "\r\nContent-Type: text/plain" +
+          "\r\nContent-Transfer-Encoding: 7bit\r\n\r\n",
       ok);
   Add(text, body, ok);
   for (auto& [key, attachment] : attachments_) {
@@ -107,14 +111,19 @@ bool MailMessage::Compose() {
       attachment.content = std::move(encoded);
       attachment.encoded = true;
     }
-    Add(text, "\r\n\r\n--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"" +
-                  attachment.fileName + "\"\r\n" + "Content-Transfer-Encoding: base64\r\n" +
-                  "Content-Disposition: attachment; filename=\"" + attachment.fileName +
-                  "\"\r\n\r\n",
+    Add(text,
+        "\r\n\r\n--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"" +
+            attachment.fileName + "\"\r\n" + "Content-Transfer-Encoding: base64\r\n" +
+            "Content-Disposition: attachment; filename=\"" + attachment.fileName + "\"\r\n\r\n",
         ok);
-    // The content ends in its zero byte, which is not part of the text.
-    if (ok && attachment.content.Length() > 1) {
-      ok = text.Append(attachment.content.Data(), attachment.content.Length() - 1) >= 0;
+    // The content ends in its zero byte, which is not part of the text. Mail
+    // servers refuse lines longer than 1,000 bytes, so the Base64 text goes
+    // out in lines of 76 characters.
+    const std::int32_t length = attachment.content.Length() - 1;
+    for (std::int32_t at = 0; ok && at < length; at += kBase64LineLength) {
+      if (at > 0) Add(text, "\r\n", ok);
+      const std::int32_t count = length - at < kBase64LineLength ? length - at : kBase64LineLength;
+      if (ok) ok = text.Append(attachment.content.Data() + at, count) >= 0;
     }
   }
   Add(text, "\r\n\r\n--" + boundary + "--", ok);

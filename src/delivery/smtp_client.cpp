@@ -115,7 +115,7 @@ bool SmtpClient::SendMail(const MailMessage& message, bool useAuthentication) {
     bool prompted = false;
     for (int i = 0; i < 5 && !prompted; ++i) {
       std::string reply;
-          if (!ReadOneReply(reply)) return false;
+      if (!ReadOneReply(reply)) return false;
       LogFile::Write("Rcv:" + reply);
       prompted = lastCode_ == "334";
     }

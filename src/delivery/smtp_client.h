@@ -23,8 +23,7 @@ class SmtpClient : public SocketClient {
 
   // server may carry a port as "host:port" (25 otherwise). User and
   // password arrive in clear.
-  void SetAccount(const std::string& server, const std::string& user,
-                  const std::string& password);
+  void SetAccount(const std::string& server, const std::string& user, const std::string& password);
   // The whole dialogue; true only when the server acknowledged QUIT.
   bool SendMail(const MailMessage& message, bool useAuthentication);
 
@@ -40,7 +39,7 @@ class SmtpClient : public SocketClient {
   std::uint32_t serverPort_ = kDefaultPort;
   std::string user_;
   std::string password_;
-  std::string pending_;  // bytes received but not yet consumed as a reply
+  std::string pending_;   // bytes received but not yet consumed as a reply
   std::string lastCode_;  // code of the last line of the last reply
 };
 

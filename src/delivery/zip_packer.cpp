@@ -55,7 +55,8 @@ bool ZipPacker::Pack(bool deleteSources) {
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     zip_source_t* source = zip_source_file(zip, path.c_str(), 0, -1);
     if (source == nullptr) continue;
-    const zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+    const zip_int64_t index =
+        zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
     if (index < 0) {
       zip_source_free(source);
       continue;

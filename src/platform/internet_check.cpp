@@ -28,7 +28,8 @@ bool Ipv4DefaultRoute(const InternetCheckPaths& paths) {
   while (std::getline(file, line)) {
     std::istringstream fields(line);
     std::string iface, destination, gateway, flags, refCount, use, metric, mask;
-    if (!(fields >> iface >> destination >> gateway >> flags >> refCount >> use >> metric >> mask)) {
+    if (!(fields >> iface >> destination >> gateway >> flags >> refCount >> use >> metric >>
+          mask)) {
       continue;
     }
     const unsigned long flagBits = std::strtoul(flags.c_str(), nullptr, 16);

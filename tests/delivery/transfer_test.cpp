@@ -1,0 +1,359 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "delivery/dialup_connection.h"
+#include "delivery/ftp_client.h"
+#include "delivery/mail_message.h"
+#include "delivery/transfer_queue.h"
+#include "delivery/zip_packer.h"
+#include "delivery_test_support.h"
+#include "platform/internet_check.h"
+
+namespace qmr {
+namespace {
+
+using testing::Capture;
+using testing::DeliveryContext;
+using testing::Exists;
+using testing::kPeers;
+using testing::kPython;
+using testing::LogFolder;
+using testing::Peer;
+using testing::ReadWhole;
+using testing::WaitUntil;
+using testing::WriteWhole;
+
+std::string Pattern(int count) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i) bytes += static_cast<char>((i * 7 + i / 13) & 0xff);
+  return bytes;
+}
+
+// Entries in log order, positions of their first appearance.
+size_t At(const std::string& log, const std::string& text) { return log.find(text); }
+
+TEST(ZipPackerTest, BareNamesDeflateAndUpdate) {
+  LogFolder tmp;
+  ASSERT_EQ(mkdir(tmp.File("pic").c_str(), 0700), 0);
+  WriteWhole(tmp.File("pic/a.jpg"), Pattern(5000));
+  WriteWhole(tmp.File("pic/b.jpg"), Pattern(300));
+
+  ZipPacker packer;
+  EXPECT_TRUE(packer.SetArchive(tmp.File("pic"), "event.zip"));
+  EXPECT_FALSE(packer.SetArchive("/elsewhere", "   "));  // root kept
+  EXPECT_TRUE(packer.AddFile(" a.jpg "));                // relative to the root
+  EXPECT_FALSE(packer.AddFile("a.jpg"));
+  EXPECT_FALSE(packer.AddFile("  "));
+  EXPECT_TRUE(packer.AddFile(tmp.File("pic/b.jpg")));
+  EXPECT_EQ(packer.ArchivePath(), tmp.File("pic/event.zip"));
+  ASSERT_TRUE(packer.Pack(false));
+  EXPECT_TRUE(Exists(tmp.File("pic/a.jpg")));
+
+  // A second run into the same archive keeps the first run's entries and
+  // replaces an entry of the same name; the sources go only now.
+  WriteWhole(tmp.File("c.avi"), Pattern(20000));
+  WriteWhole(tmp.File("b.jpg"), Pattern(77));
+  ZipPacker second;
+  ASSERT_TRUE(second.SetArchive(tmp.Path() + "/", "pic/event.zip"));
+  ASSERT_TRUE(second.AddFile(tmp.File("c.avi")));
+  ASSERT_TRUE(second.AddFile("b.jpg"));
+  ASSERT_TRUE(second.Pack(true));
+  EXPECT_FALSE(Exists(tmp.File("c.avi")));
+  EXPECT_FALSE(Exists(tmp.File("b.jpg")));
+
+  const std::string listing =
+      Capture(kPython + " " + kPeers + " zip " + tmp.File("pic/event.zip") + " 2>&1");
+  // name, method (8 = deflate), size
+  EXPECT_EQ(listing, "a.jpg\t8\t5000\nb.jpg\t8\t77\nc.avi\t8\t20000\n");
+
+  // Nothing to pack, or nothing readable: no archive, sources kept.
+  ZipPacker empty;
+  EXPECT_TRUE(empty.SetArchive(tmp.Path(), "none.zip"));
+  EXPECT_FALSE(empty.Pack(true));
+  EXPECT_TRUE(empty.AddFile(tmp.File("missing.jpg")));
+  EXPECT_FALSE(empty.Pack(true));
+  EXPECT_FALSE(Exists(tmp.File("none.zip")));
+}
+
+TEST(InternetCheckTest, DefaultRouteOnInterfaceThatIsUp) {
+  LogFolder tmp;
+  InternetCheckPaths paths{tmp.File("route"), tmp.File("ipv6_route"), tmp.File("net")};
+  ASSERT_EQ(mkdir(paths.netFolder.c_str(), 0700), 0);
+  for (const char* name : {"eth0", "wlan0"}) {
+    ASSERT_EQ(mkdir((paths.netFolder + "/" + name).c_str(), 0700), 0);
+  }
+  WriteWhole(paths.netFolder + "/eth0/flags", "0x1003\n");
+  WriteWhole(paths.netFolder + "/wlan0/flags", "0x1002\n");  // down
+  const std::string header =
+      "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+  WriteWhole(paths.route, header + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n");
+  EXPECT_FALSE(HasInternetConnection(paths));  // no default route
+  WriteWhole(paths.route, header + "wlan0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+  EXPECT_FALSE(HasInternetConnection(paths));  // its interface is down
+  // The loopback's unreachable IPv6 default does not count; a real one does.
+  WriteWhole(paths.ipv6Route,
+             "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+             "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200       lo\n");
+  EXPECT_FALSE(HasInternetConnection(paths));
+  WriteWhole(paths.ipv6Route,
+             "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+             "fd000000000000000000000000000001 00000400 00000002 00000000 00000003     eth0\n");
+  EXPECT_TRUE(HasInternetConnection(paths));
+  std::remove(paths.ipv6Route.c_str());
+  WriteWhole(paths.route, header + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+  EXPECT_TRUE(HasInternetConnection(paths));
+}
+
+TEST(FtpClientTest, UploadsInActiveMode) {
+  LogFolder tmp;
+  ASSERT_EQ(mkdir(tmp.File("root").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(tmp.File("root/incoming").c_str(), 0700), 0);
+  Peer server(tmp.Path(), {"ftp", tmp.File("root"), "cam", "pw"});
+  ASSERT_GT(server.Port(), 0);
+
+  FtpClient wrong;
+  wrong.SetTimeouts(5, 5);
+  EXPECT_FALSE(wrong.Connect(server.Address(), "cam", "bad"));
+  EXPECT_NE(tmp.Log().find("530"), std::string::npos);  // the server's answer is logged
+
+  FtpClient client;
+  client.SetTimeouts(5, 5);
+  EXPECT_FALSE(client.Upload(tmp.File("x"), "x"));  // not connected
+  ASSERT_TRUE(client.Connect(server.Address(), "cam", "pw"));
+  EXPECT_FALSE(client.SetDirectory("nowhere"));
+  ASSERT_TRUE(client.SetDirectory("incoming"));
+
+  WriteWhole(tmp.File("event.zip"), Pattern(200000));
+  WriteWhole(tmp.File("root/incoming/event.zip"), "old contents");
+  ASSERT_TRUE(client.Upload(tmp.File("event.zip"), "event.zip"));
+  EXPECT_EQ(ReadWhole(tmp.File("root/incoming/event.zip")), Pattern(200000));
+
+  WriteWhole(tmp.File("empty.zip"), "");
+  EXPECT_TRUE(client.Upload(tmp.File("empty.zip"), "empty.zip"));
+  EXPECT_TRUE(Exists(tmp.File("root/incoming/empty.zip")));
+  EXPECT_EQ(ReadWhole(tmp.File("root/incoming/empty.zip")), "");
+
+  EXPECT_FALSE(client.Upload(tmp.File("missing.zip"), "missing.zip"));
+  const std::string log = tmp.Log();
+  const size_t remote = At(log, "FTP create remote file missing.zip succeeded\n");
+  const size_t local = At(log, "FTP read local file " + tmp.File("missing.zip") + " failed.\n");
+  ASSERT_NE(remote, std::string::npos) << log;
+  ASSERT_NE(local, std::string::npos) << log;
+  EXPECT_LT(remote, local);
+  EXPECT_NE(At(log, "FTP create remote file event.zip succeeded\n"), std::string::npos);
+  EXPECT_NE(At(log, "FTP read local file " + tmp.File("event.zip") + " succeeded.\n"),
+            std::string::npos);
+  EXPECT_NE(At(log, "FTP transmit file succeeded.\n"), std::string::npos);
+
+  // An absolute directory works from the server's root.
+  EXPECT_TRUE(client.SetDirectory("/"));
+  EXPECT_TRUE(client.Upload(tmp.File("event.zip"), "top.zip"));
+  EXPECT_TRUE(Exists(tmp.File("root/top.zip")));
+}
+
+// A fake pppd: pon brings up "ppp7" (named in the pid file) and poff takes it
+// down; each writes a marker so the test sees what was called.
+struct FakePpp {
+  explicit FakePpp(const LogFolder& tmp) {
+    config.peersFolder = tmp.File("peers");
+    config.chapSecrets = tmp.File("chap-secrets");
+    config.papSecrets = tmp.File("pap-secrets");
+    config.netFolder = tmp.File("net");
+    config.runFolder = tmp.File("run");
+    config.ponCommand = tmp.File("pon");
+    config.poffCommand = tmp.File("poff");
+    config.dialTimeoutMs = 5000;
+    config.hangUpTimeoutMs = 5000;
+    ponMarker = tmp.File("pon-called");
+    poffMarker = tmp.File("poff-called");
+    for (const auto& folder : {config.peersFolder, config.netFolder, config.runFolder}) {
+      mkdir(folder.c_str(), 0700);
+    }
+    WriteWhole(config.ponCommand, "#!/bin/sh\necho \"$1\" >> " + ponMarker + "\nmkdir -p " +
+                                      config.netFolder + "/ppp7\necho 0x1091 > " +
+                                      config.netFolder + "/ppp7/flags\nprintf '123\\nppp7\\n' > " +
+                                      config.runFolder + "/ppp-$1.pid\n");
+    WriteWhole(config.poffCommand, "#!/bin/sh\necho \"$1\" >> " + poffMarker + "\nrm -rf " +
+                                       config.netFolder + "/ppp7 " + config.runFolder +
+                                       "/ppp-$1.pid\n");
+    chmod(config.ponCommand.c_str(), 0700);
+    chmod(config.poffCommand.c_str(), 0700);
+    WriteWhole(config.peersFolder + "/isp", "# provider\nuser \"cam@isp\"\nnoauth\n");
+    WriteWhole(config.peersFolder + "/other", "user nobody-here\n");
+    WriteWhole(config.peersFolder + "/inline", "user x\npassword 'secret word'\n");
+    WriteWhole(config.chapSecrets, "# client server secret\n\"cam@isp\" * \"pw\"\n");
+  }
+  DialupConnection::Config config;
+  std::string ponMarker;
+  std::string poffMarker;
+};
+
+TEST(DialupConnectionTest, DialsOnlyEntriesWithStoredPassword) {
+  LogFolder tmp;
+  FakePpp ppp(tmp);
+  DialupConnection line(ppp.config);
+  ASSERT_TRUE(line.RefreshEntries());
+  ASSERT_EQ(line.Entries().size(), 3u);
+  EXPECT_EQ(line.Entries().begin()->first, "inline");
+  EXPECT_TRUE(line.HasStoredPassword("inline"));
+  EXPECT_FALSE(line.HangUp());  // never dialled
+
+  EXPECT_FALSE(line.Dial("other"));  // no stored password: nothing dialled
+  EXPECT_FALSE(line.Dial("unknown"));
+  EXPECT_FALSE(Exists(ppp.ponMarker));
+
+  ASSERT_TRUE(line.Dial("isp"));
+  EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\n");
+  EXPECT_TRUE(line.IsDialled());
+  EXPECT_TRUE(line.Dial("inline"));  // a line is held: no second dial
+  EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\n");
+  ASSERT_TRUE(line.HangUp());
+  EXPECT_EQ(ReadWhole(ppp.poffMarker), "isp\n");
+  EXPECT_FALSE(line.IsDialled());
+  EXPECT_FALSE(line.HangUp());
+}
+
+class TransferQueueTest : public ::testing::Test {
+ protected:
+  static bool WaitHandled(const TransferQueue& queue, std::uint64_t count) {
+    return WaitUntil([&] { return queue.HandledCount() >= count; }, 20000);
+  }
+};
+
+TEST_F(TransferQueueTest, NoConnectionKeepsUploadFile) {
+  LogFolder tmp;
+  DeliveryContext context;
+  TransferQueue queue;
+  EXPECT_FALSE(queue.PostTick());  // no thread yet
+  queue.SetInternetCheck([] { return false; });
+  ASSERT_TRUE(queue.Start(context));
+  EXPECT_FALSE(queue.Start(context));
+  WriteWhole(tmp.File("event.zip"), "data");
+  ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
+  ASSERT_TRUE(WaitHandled(queue, 1));
+  EXPECT_TRUE(Exists(tmp.File("event.zip")));
+  EXPECT_NE(tmp.Log().find("No internet connection is avaliable to send mail.\n"),
+            std::string::npos);
+  queue.PostQuit();
+  EXPECT_TRUE(queue.WaitForEnd(5000));
+  EXPECT_FALSE(queue.PostTick());
+}
+
+TEST_F(TransferQueueTest, UploadJobThroughDialledLineAndIdleHangUp) {
+  LogFolder tmp;
+  FakePpp ppp(tmp);
+  ASSERT_EQ(mkdir(tmp.File("root").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(tmp.File("root/in").c_str(), 0700), 0);
+  Peer server(tmp.Path(), {"ftp", tmp.File("root"), "cam", "pw"});
+  DeliveryContext context(ppp.config);
+  context.Settings().Update([&](Settings& s) {
+    s.dialup = "isp";
+    s.hangup = true;
+    s.ftpServer = server.Address();
+    s.ftpUser = "cam";
+    s.ftpPasswd = "pw";
+    s.ftpDir = "in";
+  });
+  TransferQueue queue;
+  queue.SetInternetCheck([] { return false; });
+  ASSERT_TRUE(queue.Start(context));
+  WriteWhole(tmp.File("event.zip"), Pattern(1000));
+  ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
+  ASSERT_TRUE(WaitHandled(queue, 1));
+  EXPECT_EQ(ReadWhole(tmp.File("root/in/event.zip")), Pattern(1000));
+  EXPECT_FALSE(Exists(tmp.File("event.zip")));  // handed over and deleted
+  const std::string log = tmp.Log();
+  const size_t steps[] = {At(log, "Prepare to FTP file " + tmp.File("event.zip") + "\n"),
+                          At(log, "FTP server connected\n"),
+                          At(log, "FTP switching remote directory succeeded.\n"),
+                          At(log, "FTP transfer OK.\n")};
+  for (size_t i = 0; i < 4; ++i) {
+    ASSERT_NE(steps[i], std::string::npos) << i << log;
+    if (i > 0) {
+      EXPECT_LT(steps[i - 1], steps[i]);
+    }
+  }
+  EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\n");
+
+  // Sixteen idle ticks leave the dialled line up; the seventeenth hangs up.
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(queue.PostTick());
+  ASSERT_TRUE(WaitHandled(queue, 17));
+  EXPECT_FALSE(Exists(ppp.poffMarker));
+  ASSERT_TRUE(queue.PostTick());
+  ASSERT_TRUE(WaitHandled(queue, 18));
+  EXPECT_EQ(ReadWhole(ppp.poffMarker), "isp\n");
+
+  // A failed FTP login still deletes the file.
+  context.Settings().Update([&](Settings& s) { s.ftpPasswd = "bad"; });
+  WriteWhole(tmp.File("second.zip"), "x");
+  ASSERT_TRUE(queue.PostUploadJob(tmp.File("second.zip"), "second.zip"));
+  ASSERT_TRUE(WaitHandled(queue, 19));
+  EXPECT_FALSE(Exists(tmp.File("second.zip")));
+  EXPECT_NE(tmp.Log().find("Failed to connect FTP server.\n"), std::string::npos);
+
+  // The line dialled again for that job is hung up when the thread ends.
+  queue.PostQuit();
+  ASSERT_TRUE(queue.WaitForEnd(10000));
+  EXPECT_EQ(ReadWhole(ppp.poffMarker), "isp\nisp\n");
+}
+
+TEST_F(TransferQueueTest, EntryWithoutPasswordDialsNothing) {
+  LogFolder tmp;
+  FakePpp ppp(tmp);
+  DeliveryContext context(ppp.config);
+  context.Settings().Update([](Settings& s) { s.dialup = "other"; });
+  TransferQueue queue;
+  queue.SetInternetCheck([] { return false; });
+  ASSERT_TRUE(queue.Start(context));
+  WriteWhole(tmp.File("event.zip"), "data");
+  ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
+  ASSERT_TRUE(WaitHandled(queue, 1));
+  EXPECT_FALSE(Exists(ppp.ponMarker));
+  EXPECT_TRUE(Exists(tmp.File("event.zip")));
+  EXPECT_NE(tmp.Log().find("Failed to connect to internet via other\n"), std::string::npos);
+  queue.PostQuit();
+  EXPECT_TRUE(queue.WaitForEnd(5000));
+}
+
+// A mail server that goes silent after the greeting holds the thread only
+// for the receive time-out, and a quit ends the wait at once.
+TEST_F(TransferQueueTest, SilentServerDoesNotHoldTheThread) {
+  LogFolder tmp;
+  Peer server(tmp.Path(), {"fake", "silent", tmp.File("silent.txt")});
+  DeliveryContext context;
+  context.Settings().Update([&](Settings& s) { s.mailServer = server.Address(); });
+  auto makeMail = [] {
+    auto mail = std::make_unique<MailMessage>();
+    mail->sender = "cam@example.com";
+    mail->AddRecipient("a@example.com");
+    mail->Compose();
+    return mail;
+  };
+  {
+    TransferQueue queue;
+    queue.SetInternetCheck([] { return true; });
+    queue.SetReceiveTimeout(1);
+    ASSERT_TRUE(queue.Start(context));
+    ASSERT_TRUE(queue.PostMailJob(makeMail()));
+    ASSERT_TRUE(queue.PostTick());
+    ASSERT_TRUE(WaitHandled(queue, 2));
+    queue.PostQuit();
+    EXPECT_TRUE(queue.WaitForEnd(5000));
+  }
+  {
+    TransferQueue queue;
+    queue.SetInternetCheck([] { return true; });
+    queue.SetReceiveTimeout(600);
+    ASSERT_TRUE(queue.Start(context));
+    ASSERT_TRUE(queue.PostMailJob(makeMail()));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadWhole(tmp.File("silent.txt")).find("EHLO") != std::string::npos; },
+        10000));
+    queue.PostQuit();
+    EXPECT_TRUE(queue.WaitForEnd(5000));
+  }
+}
+
+}  // namespace
+}  // namespace qmr
