@@ -89,19 +89,30 @@ bool Reap(pid_t pid, int& status) {
 
 }  // namespace
 
+std::map<std::string, DialupEntry> DialupConnection::Entries() const {
+  std::lock_guard<std::mutex> lock(entriesLock_);
+  return entries_;
+}
+
 bool DialupConnection::RefreshEntries() {
-  entries_.clear();
+  std::map<std::string, DialupEntry> entries;
   DIR* folder = opendir(config_.peersFolder.c_str());
-  if (folder == nullptr) return false;
+  if (folder == nullptr) {
+    std::lock_guard<std::mutex> lock(entriesLock_);
+    entries_.clear();
+    return false;
+  }
   while (dirent* item = readdir(folder)) {
     const std::string name = item->d_name;
     if (!SafeName(name) || name.back() == '~') continue;
     struct stat st;
     const std::string path = config_.peersFolder + "/" + name;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    entries_.emplace(name, DialupEntry{name});
+    entries.emplace(name, DialupEntry{name});
   }
   closedir(folder);
+  std::lock_guard<std::mutex> lock(entriesLock_);
+  entries_ = std::move(entries);
   return !entries_.empty();
 }
 
@@ -161,7 +172,7 @@ bool DialupConnection::InterfaceUp(const std::string& name) const {
 
 bool DialupConnection::Dial(const std::string& entryName, int* error) {
   if (holding_) return true;
-  if (!RefreshEntries() || entries_.count(entryName) == 0) return false;
+  if (!RefreshEntries() || Entries().count(entryName) == 0) return false;
   if (!HasStoredPassword(entryName)) return false;
 
   interfacesBefore_.clear();

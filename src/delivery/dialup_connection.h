@@ -7,6 +7,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace qmr {
@@ -50,7 +51,9 @@ class DialupConnection {
   // Whether the entry's password is stored (the entry need not be listed).
   bool HasStoredPassword(const std::string& entryName) const;
 
-  const std::map<std::string, DialupEntry>& Entries() const { return entries_; }
+  // A copy of the list: the settings dialog reads it while the transfer
+  // thread may be refreshing it for a dial.
+  std::map<std::string, DialupEntry> Entries() const;
   const std::string& CurrentEntry() const { return currentEntry_; }
   const Config& GetConfig() const { return config_; }
 
@@ -59,7 +62,8 @@ class DialupConnection {
   bool InterfaceUp(const std::string& name) const;
 
   Config config_;
-  std::map<std::string, DialupEntry> entries_;
+  mutable std::mutex entriesLock_;
+  std::map<std::string, DialupEntry> entries_;  // guarded by entriesLock_
   std::string currentEntry_;
   bool holding_ = false;                          // this object ran the dial command
   std::string interface_;                         // the ppp interface of the held line, once seen
