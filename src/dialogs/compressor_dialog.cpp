@@ -46,8 +46,8 @@ void CompressorDialog::Build() {
              wxLEFT | wxRIGHT, 8);
   // 80 dialog units wide, as the classic layout had it.
   quality_ = new wxSpinCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                            wxSize(ConvertDialogToPixels(wxSize(80, 0)).x, -1),
-                            wxSP_ARROW_KEYS, 0, 100, 0);
+                            wxSize(ConvertDialogToPixels(wxSize(80, 0)).x, -1), wxSP_ARROW_KEYS, 0,
+                            100, 0);
   group->Add(quality_, 0, wxALL, 8);
 
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);

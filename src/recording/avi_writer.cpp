@@ -342,8 +342,9 @@ bool AviWriter::EndSegment() {
     std::size_t v = 0, t = 0;
     const std::uint64_t moviTag = seg.moviStart + 8;
     while (v < videoIndex_.size() || t < textIndex_.size()) {
-      const bool takeVideo = t >= textIndex_.size() ||
-                             (v < videoIndex_.size() && videoIndex_[v].offset < textIndex_[t].offset);
+      const bool takeVideo =
+          t >= textIndex_.size() ||
+          (v < videoIndex_.size() && videoIndex_[v].offset < textIndex_[t].offset);
       const IndexEntry& e = takeVideo ? videoIndex_[v++] : textIndex_[t++];
       b.U32(takeVideo ? kVideoChunk : kTextChunk);
       b.U32(e.key ? kAviifKeyFrame : 0);
@@ -413,9 +414,8 @@ bool AviWriter::AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_
     for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<std::uint8_t>(chunkSize >> (8 * i));
   }
   std::uint8_t pad = 0;
-  iovec parts[3] = {{fill_.data(), 8ull * emptyBefore + 8},
-                    {const_cast<void*>(data), size},
-                    {&pad, size & 1}};
+  iovec parts[3] = {
+      {fill_.data(), 8ull * emptyBefore + 8}, {const_cast<void*>(data), size}, {&pad, size & 1}};
   // One system call for all of it, so a crash leaves whole chunks behind.
   std::uint64_t offset = end_;
   std::size_t left = chunkBytes;

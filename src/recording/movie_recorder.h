@@ -21,9 +21,9 @@ class MovieRecorder {
     kNone,
     kNoCompressor,  // handler code 0
     kNoFileName,
-    kCompressor,    // the compressor cannot be opened or started
-    kFile,          // the file cannot be created
-    kStreams,       // the streams cannot be written
+    kCompressor,  // the compressor cannot be opened or started
+    kFile,        // the file cannot be created
+    kStreams,     // the streams cannot be written
   };
 
   // The texts the user sees for those failures.

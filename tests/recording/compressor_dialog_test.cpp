@@ -1,5 +1,7 @@
 // The compressor dialog on a real display (xvfb): which line it selects, and
 // which keys OK writes to the settings file.
+#include "dialogs/compressor_dialog.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <wx/app.h>
@@ -17,7 +19,6 @@
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
-#include "dialogs/compressor_dialog.h"
 #include "recording/bitmap_info.h"
 
 namespace qmr {

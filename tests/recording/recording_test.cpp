@@ -109,9 +109,8 @@ TEST(Recording, LosslessRoundTripKeepsOrientation) {
   ASSERT_TRUE(recorder.WriteFrame(frame.data(), "x"));
   recorder.Stop();
   int status = -1;
-  const std::string raw = test::RunCommand("ffmpeg -nostdin -v error -i '" + file +
-                                               "' -map 0:v -f rawvideo -pix_fmt bgr24 - ",
-                                           &status);
+  const std::string raw = test::RunCommand(
+      "ffmpeg -nostdin -v error -i '" + file + "' -map 0:v -f rawvideo -pix_fmt bgr24 - ", &status);
   ASSERT_EQ(status, 0);
   ASSERT_EQ(raw.size(), 98u * 50u * 3u);
   const int stride = BitmapRowStride(98, 24);
@@ -252,7 +251,7 @@ TEST(Recording, WriterCallOrder) {
   EXPECT_FALSE(w.WriteText("x"));
   ASSERT_TRUE(w.Open(dir.File("w.avi")));
   EXPECT_FALSE(w.CreateStreams(std::vector<std::uint8_t>(10), 0, 8, 0));  // too short
-  EXPECT_FALSE(w.CreateStreams(format, 0, 0, 0));                          // no rate
+  EXPECT_FALSE(w.CreateStreams(format, 0, 0, 0));                         // no rate
   ASSERT_TRUE(w.CreateStreams(format, 0, 8, 0));
   EXPECT_FALSE(w.CreateStreams(format, 0, 8, 0));  // already there
   std::vector<std::uint8_t> pixels(h.sizeImage, 128);
