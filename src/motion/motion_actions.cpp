@@ -212,12 +212,13 @@ void CameraMotionDetector::OnMotion() {
     // that began the period.
     if (archiveName_.empty()) archiveName_ = "Motion-" + timeText + ".zip";
 
-    if (picturesWanted) {
+    // An empty folder setting would put files at the root of the disk.
+    if (picturesWanted && !s.picDir.empty()) {
       if (pictureFiles_.empty()) CreateFolderPath(s.picDir);
       const std::string picture = s.picDir + "/Motion-" + CameraName() + " " + timeText + ".jpg";
       if (SavePicture(picture)) pictureFiles_.push_back(picture);
     }
-    if (recordingWanted && s.fccHandler != 0) {
+    if (recordingWanted && s.fccHandler != 0 && !s.aviDir.empty()) {
       if (!recorder_.IsRecording()) CreateFolderPath(s.aviDir);
       RecordFrame(s, s.aviDir + "/Motion-" + CameraName() + " " + timeText + ".avi", timeText);
     } else {

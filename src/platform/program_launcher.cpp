@@ -62,6 +62,8 @@ bool ProgramLauncher::Start(const std::string& commandLine) {
 }
 
 bool ProgramLauncher::Start(const std::string& program, const std::string& parameters) {
+  // Without a program the first parameter must not be taken for one.
+  if (program.find_first_not_of(" \t") == std::string::npos) return false;
   std::vector<std::string> args;
   struct stat st {};
   if (!program.empty() && stat(program.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {

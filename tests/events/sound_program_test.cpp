@@ -205,6 +205,7 @@ TEST(ProgramLauncherTest, StartsWithoutAShellAndReapsChildren) {
   EXPECT_FALSE(ProgramLauncher::Start(dir + "/no such program", ""));
   EXPECT_FALSE(ProgramLauncher::Start("qmr-no-such-program-on-path"));
   EXPECT_FALSE(ProgramLauncher::Start("   "));
+  EXPECT_FALSE(ProgramLauncher::Start(" ", "true"));  // no program: no parameter runs instead
   EXPECT_TRUE(ProgramLauncher::Start("true"));  // found on PATH
 
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(ProgramLauncher::Start("true"));
