@@ -117,7 +117,7 @@ void FtpClient::SetTimeouts(int connectSeconds, int idleSeconds) {
 bool FtpClient::Connect(const std::string& server, const std::string& user,
                         const std::string& password) {
   impl_->connected = false;
-  impl_->path = "/";
+  impl_->path.assign(1, '/');  // gcc 12 -O3: false -Wrestrict on a literal
   impl_->lastResponse.clear();
   // A new handle drops any earlier connection.
   impl_->easy.reset(curl_easy_init());

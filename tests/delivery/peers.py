@@ -143,6 +143,7 @@ def run_ftp(portfile, root, user, password):
                       if k not in ("PASV", "EPSV")}
     handler = ActiveOnly
     handler.authorizer = authorizer
+    handler.auth_failed_timeout = 0.1  # the tests try wrong passwords
     server = FTPServer(("127.0.0.1", 0), handler)
     announce(portfile, server.socket.getsockname()[1])
     server.serve_forever()
