@@ -311,6 +311,18 @@ TEST_F(MainFrameTest, StartupMaximisesASingleCamera) {
   EXPECT_TRUE(frame.PaneManager().GetPane(frame.CameraWindows()[0]).IsMaximized());
 }
 
+TEST_F(MainFrameTest, SchedulerOpensADueCameraAndStartsDetecting) {
+  MainFrame& frame = Open(
+      "[STREAMS]\nFront=pattern 320x240@10\n\n[Front   NO.1]\n"
+      "SCHEDULE_DAYS=1,1,1,1,1,1,1\nSCHEDULE_TIME=00:00:00,23:59:59\nSCHEDULE_DETECT=1\n");
+  ASSERT_EQ(frame.Cameras().size(), 1u);
+  EXPECT_TRUE(frame.CameraWindows().empty());  // not opened at start
+  ASSERT_TRUE(PumpUntil([&] {
+    return frame.CameraWindows().size() == 1 && frame.CameraWindows()[0]->IsDetecting();
+  }));
+  EXPECT_FALSE(frame.CameraWindows()[0]->IsRecording());
+}
+
 struct CloseObservation {
   bool shutDown = false;
   bool transferRunning = true;

@@ -3,7 +3,6 @@
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
-#include <wx/settings.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
@@ -98,7 +97,7 @@ MainFrame::MainFrame()
   aui_.SetFlags(wxAUI_MGR_DEFAULT | wxAUI_MGR_ALLOW_ACTIVE_PANE | wxAUI_MGR_LIVE_RESIZE);
   aui_.SetDockSizeConstraint(1.0, 1.0);
   background_ = new wxPanel(this, wxID_ANY);
-  background_->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_APPWORKSPACE));
+  background_->SetBackgroundColour(wxColour(128, 128, 128));
   aui_.AddPane(background_, wxAuiPaneInfo().Name("background").CenterPane().PaneBorder(false));
   aui_.Update();
 
