@@ -47,6 +47,7 @@ bool SmtpClient::ReadOneReply(std::string& reply) {
   reply.clear();
   std::string head;  // the first four bytes of the current line
   std::size_t used = 0;
+  std::size_t total = 0;  // a server that never ends its reply is given up on
   for (;;) {
     while (used < pending_.size()) {
       const char c = pending_[used++];
@@ -68,6 +69,8 @@ bool SmtpClient::ReadOneReply(std::string& reply) {
     char buffer[4096];
     const std::int32_t n = Receive(buffer, sizeof(buffer));
     if (n < 1) return false;
+    total += static_cast<std::size_t>(n);
+    if (total > 64 * kReplyLimit) return false;
     pending_.append(buffer, static_cast<std::size_t>(n));
   }
 }
