@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_device.h"
 #include "capture/frame_buffer.h"
+#include "capture/pattern_source.h"
 #include "config/ini_file.h"
 #include "motion/detector_thread.h"
 #include "motion/motion_detector.h"
@@ -300,6 +302,55 @@ TEST(DetectorThreadRun, StartsStopsAndFindsMotionInRealFrames) {
   detector.SetZones(ZoneList{}, ZoneList{});
   EXPECT_FALSE(detector.IsRunning());
   EXPECT_FALSE(detector.ThreadAlive());
+}
+
+
+// The test pattern camera moves its object for 1 s of every 3 s. A detector
+// watching it sees one motion period per cycle, starting shortly after the
+// object starts and ending shortly after it stops.
+TEST(DetectorOnPatternCamera, MotionPeriodsFollowThePatternCycle) {
+  struct Periods : MotionDetector {
+    ~Periods() override { SetRunning(false); }
+    void OnMotion() override {
+      if (MotionBegins()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        starts.push_back(TickCount());
+      }
+      ClearMotionBegins();
+    }
+    void OnMotionEnd() override {
+      std::lock_guard<std::mutex> lock(mutex);
+      ends.push_back(TickCount());
+    }
+    std::mutex mutex;
+    std::vector<std::uint32_t> starts, ends;
+  } detector;
+  // Whole picture at 1%: the moving square changes a few percent of it.
+  detector.SetThreshold(1);
+  detector.SetMinimumSecondsSource([] { return 0; });
+
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(std::make_unique<PatternSource>(
+      ParsePatternParameters("pattern 320x240@5 motion=1 still=2"))));
+  detector.SetDevice(&device);
+  ASSERT_TRUE(device.Start());
+  ASSERT_TRUE(detector.SetRunning(true));
+  EXPECT_TRUE(device.IsDetecting());
+  SleepMs(7600);
+  detector.SetRunning(false);
+  device.Stop();
+
+  std::lock_guard<std::mutex> lock(detector.mutex);
+  ASSERT_GE(detector.starts.size(), 2u);
+  ASSERT_GE(detector.ends.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const std::uint32_t length = detector.ends[i] - detector.starts[i];
+    EXPECT_GT(length, 300u) << "period " << i;
+    EXPECT_LT(length, 2500u) << "period " << i;
+  }
+  const std::uint32_t spacing = detector.starts[1] - detector.starts[0];
+  EXPECT_GT(spacing, 2000u);
+  EXPECT_LT(spacing, 4000u);
 }
 
 }  // namespace
