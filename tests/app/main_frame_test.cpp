@@ -14,6 +14,7 @@
 #include "app/gui/resource_images.h"
 #include "camera/camera_frame.h"
 #include "delivery/transfer_queue.h"
+#include "dialogs/startup_dialog.h"
 #include "gui_test_support.h"
 
 namespace qmr {
@@ -356,11 +357,21 @@ TEST_F(MainFrameTest, CloseButtonRunsTheQuitStagesAndWritesNoSettings) {
   EXPECT_EQ(home_.Read("qmr.ini"), iniBefore);
 }
 
-TEST_F(MainFrameTest, StopSignalClosesTheProgramTheSameWay) {
+TEST_F(MainFrameTest, StopSignalClosesTheProgramTheSameWayEvenWithADialogOpen) {
   MainFrame& frame = Open();
-  (void)frame;
-  std::raise(SIGTERM);
+  bool dialogEnded = false;
+  frame.CallAfter([&] {
+    StartupDialog dialog(&frame, frame);
+    dialog.ShowModal();
+    dialogEnded = true;
+  });
+  std::thread signaller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::raise(SIGTERM);
+  });
   ASSERT_TRUE(PumpUntil([this] { return frame_ == nullptr; }, 30000));
+  signaller.join();
+  EXPECT_TRUE(dialogEnded);
   EXPECT_FALSE(std::filesystem::exists(home_.File("qmr.ini")));
 }
 

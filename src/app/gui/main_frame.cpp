@@ -1,5 +1,6 @@
 #include "app/gui/main_frame.h"
 
+#include <wx/dialog.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
@@ -21,14 +22,8 @@
 #include "delivery/log_file.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/about_dialog.h"
-#if __has_include("dialogs/compressor_dialog.h")
 #include "dialogs/compressor_dialog.h"
-#define QMR_HAVE_COMPRESSOR_DIALOG 1
-#endif
-#if __has_include("dialogs/internet_accounts_dialog.h")
 #include "dialogs/internet_accounts_dialog.h"
-#define QMR_HAVE_ACCOUNTS_DIALOG 1
-#endif
 #include "dialogs/folder_dialog.h"
 #include "dialogs/motion_trigger_dialog.h"
 #include "dialogs/startup_dialog.h"
@@ -214,6 +209,11 @@ void MainFrame::OnShowMessageBox(wxThreadEvent&) {
       if (pendingBoxes_.empty()) break;
       request = std::move(pendingBoxes_.front());
       pendingBoxes_.pop_front();
+    }
+    if (stage_ != Stage::kRunning) {
+      // A box now would hold up the shutdown; keep the message in the log.
+      LogFile::Write(request.caption + ": " + request.text);
+      continue;
     }
     showBox_(request);
   }
@@ -466,8 +466,12 @@ void MainFrame::OnStopAlarm(wxCommandEvent&) { alarm_->Silence(); }
 void MainFrame::OnCameraCommand(wxCommandEvent& event) {
   CameraFrame* camera = ActiveCameraWindow();
   if (camera == nullptr) return;
-  event.SetEventObject(camera);
-  camera->GetEventHandler()->ProcessEvent(event);
+  // The camera handles it as its own command; it must not come back up to
+  // this frame (its parent) if the camera leaves it unhandled.
+  wxCommandEvent forwarded(event);
+  forwarded.SetEventObject(camera);
+  forwarded.StopPropagation();
+  camera->GetEventHandler()->ProcessEvent(forwarded);
 }
 
 void MainFrame::OnSettingsDialog(wxCommandEvent& event) {
@@ -482,18 +486,13 @@ void MainFrame::OnSettingsDialog(wxCommandEvent& event) {
     case kIdStartupSettings:
       dialog = std::make_unique<StartupDialog>(this, *this);
       break;
-#ifdef QMR_HAVE_COMPRESSOR_DIALOG
     case kIdCompressorSettings:
       dialog = std::make_unique<CompressorDialog>(this, *this);
       break;
-#endif
-#ifdef QMR_HAVE_ACCOUNTS_DIALOG
     case kIdAccountSettings:
       dialog = std::make_unique<InternetAccountsDialog>(this, *this);
       break;
-#endif
     default:
-      // TODO(shell): a dialog whose header has not landed yet.
       return;
   }
   dialog->ShowModal();
@@ -555,6 +554,12 @@ void MainFrame::OnClose(wxCloseEvent& event) {
 void MainFrame::OnStopPoll(wxTimerEvent&) {
   if (StopFlag.load() != 0 && !stagesStarted_) {
     stopPoll_.Stop();
+    // A stop signal may come while a dialog is open: close it first so the
+    // shutdown does not destroy windows under a running modal loop.
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* dialog = wxDynamicCast(window, wxDialog);
+      if (dialog != nullptr && dialog->IsModal()) dialog->EndModal(wxID_CANCEL);
+    }
     PostQuitStage(0);
   }
 }
