@@ -150,6 +150,14 @@ TEST(FtpClientTest, UploadsInActiveMode) {
   EXPECT_TRUE(client.SetDirectory("/"));
   EXPECT_TRUE(client.Upload(tmp.File("event.zip"), "top.zip"));
   EXPECT_TRUE(Exists(tmp.File("root/top.zip")));
+
+  // After a refused directory change the file lands in the login folder.
+  FtpClient fresh;
+  fresh.SetTimeouts(5, 5);
+  ASSERT_TRUE(fresh.Connect(server.Address(), "cam", "pw"));
+  EXPECT_FALSE(fresh.SetDirectory("nowhere/deeper"));
+  EXPECT_TRUE(fresh.Upload(tmp.File("event.zip"), "fallback.zip"));
+  EXPECT_EQ(ReadWhole(tmp.File("root/fallback.zip")), Pattern(200000));
 }
 
 // A fake pppd: pon brings up "ppp7" (named in the pid file) and poff takes it
