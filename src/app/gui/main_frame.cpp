@@ -189,27 +189,22 @@ void MainFrame::StartThreads() {
 // ---- message boxes ----------------------------------------------------------
 
 void MainFrame::PostMessageBox(const std::string& text, const std::string& caption, long style) {
-  {
-    std::lock_guard<std::mutex> lock(boxMutex_);
-    pendingBoxes_.push_back(MessageBoxRequest{text, caption, style});
-  }
-  wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD, kIdShowMessageBox));
+  // The event carries its own copy of the request to the UI thread.
+  auto* event = new wxThreadEvent(wxEVT_THREAD, kIdShowMessageBox);
+  event->SetPayload(MessageBoxRequest{text, caption, style});
+  wxQueueEvent(this, event);
 }
 
-void MainFrame::OnShowMessageBox(wxThreadEvent&) {
-  // A modal box runs its own event loop, which delivers the next request's
-  // event; that box waits until this one is closed, so boxes come one at a
-  // time, in the order they were posted.
+void MainFrame::OnShowMessageBox(wxThreadEvent& event) {
+  waitingBoxes_.push_back(event.GetPayload<MessageBoxRequest>());
+  // A modal box runs its own event loop, which delivers the next request;
+  // that one waits here until the box on screen is closed, so boxes come one
+  // at a time, in the order they were posted.
   if (showingBox_) return;
   showingBox_ = true;
-  for (;;) {
-    MessageBoxRequest request;
-    {
-      std::lock_guard<std::mutex> lock(boxMutex_);
-      if (pendingBoxes_.empty()) break;
-      request = std::move(pendingBoxes_.front());
-      pendingBoxes_.pop_front();
-    }
+  while (!waitingBoxes_.empty()) {
+    MessageBoxRequest request = std::move(waitingBoxes_.front());
+    waitingBoxes_.pop_front();
     if (stage_ != Stage::kRunning) {
       // A box now would hold up the shutdown; keep the message in the log.
       LogFile::Write(request.caption + ": " + request.text);

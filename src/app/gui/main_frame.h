@@ -10,7 +10,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -150,8 +149,7 @@ class MainFrame : public wxFrame,
   int tileRowBase_ = 0;
   wxSize lastTiledSize_;
 
-  std::mutex boxMutex_;
-  std::deque<MessageBoxRequest> pendingBoxes_;
+  std::deque<MessageBoxRequest> waitingBoxes_;  // UI thread only
   bool showingBox_ = false;
   MessageBoxShower showBox_;
 
