@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/menu.h>
+#include <wx/timer.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,8 @@
 #include "camera/preview_pane.h"
 #include "capture/capture_device.h"
 #include "capture/video_frame.h"
+#include "dialogs/snapshot_viewer.h"
+#include "dialogs/zone_editor_dialog.h"
 #include "motion/motion_detector.h"
 #include "recording/bitmap_info.h"
 #include "test_camera_host.h"
@@ -266,6 +269,60 @@ TEST_F(CameraFrameTest, PopupMenuAndCaptureMode) {
   wxCommandEvent leisurely(wxEVT_MENU, CameraFrame::kIdLeisurely);
   window->ProcessWindowEvent(leisurely);
   EXPECT_FALSE(window->Device()->highSpeed);
+}
+
+// Closes the first modal dialog of type T that appears, after looking at it.
+template <typename T>
+class ModalCloser : public wxTimer {
+ public:
+  explicit ModalCloser(std::function<void(T&)> look) : look_(std::move(look)) { Start(50); }
+  void Notify() override {
+    for (wxWindow* w : wxTopLevelWindows) {
+      auto* dialog = dynamic_cast<T*>(w);
+      if (dialog != nullptr && dialog->IsModal()) {
+        Stop();
+        look_(*dialog);
+        ++closed;
+        dialog->EndModal(wxID_CANCEL);
+        return;
+      }
+    }
+  }
+  int closed = 0;
+
+ private:
+  std::function<void(T&)> look_;
+};
+
+TEST_F(CameraFrameTest, SnapshotAndZonesOpenWithTheLatestPicture) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  const SystemTime before = GetLocalTime();
+  {
+    ModalCloser<SnapshotViewer> closer([&](SnapshotViewer& viewer) {
+      EXPECT_EQ(viewer.Image().GetSize(), wxSize(320, 240));
+      EXPECT_EQ(viewer.GetTitle(), "Snapshot");
+      // The caption carries the capture time of this very picture.
+      char day[32];
+      std::snprintf(day, sizeof day, "%04d-%02d-%02d", before.year, before.month, before.day);
+      bool found = false;
+      for (wxWindow* child : viewer.GetChildren()) {
+        const wxString label = child->GetLabel();
+        if (label.StartsWith("Picture taken on ")) found = label.Contains(day);
+      }
+      EXPECT_TRUE(found);
+    });
+    wxCommandEvent snapshot(wxEVT_MENU, CameraFrame::kIdSnapshot);
+    window->ProcessWindowEvent(snapshot);
+    EXPECT_EQ(closer.closed, 1);
+  }
+  {
+    ModalCloser<ZoneEditorDialog> closer([](ZoneEditorDialog&) {});
+    wxCommandEvent zones(wxEVT_MENU, CameraFrame::kIdZones);
+    window->ProcessWindowEvent(zones);
+    EXPECT_EQ(closer.closed, 1);
+  }
 }
 
 TEST_F(CameraFrameTest, ASourceThatEndsLeavesAQuietWindow) {
