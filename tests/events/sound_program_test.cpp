@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/process.h"
+#include "delivery/log_file.h"
 #include "motion/alarm_sound.h"
 #include "platform/audio_player.h"
 #include "platform/program_launcher.h"
@@ -129,6 +130,7 @@ TEST(AudioPlayerTest, PlaysOnceOrLoopingOnTheDummyDriverAndRefusesBadFiles) {
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   const std::string dir = MakeTempDir();
   SetApplicationFolder(dir);
+  LogFile::ResetPath();
   const std::string wav = std::string(QMR_SOURCE_DIR) + "/resources/alarm.wav";
   AudioPlayer player;
   ASSERT_TRUE(player.Play(wav, true));
@@ -190,6 +192,7 @@ int ZombieChildren() {
 
 TEST(ProgramLauncherTest, StartsWithoutAShellAndReapsChildren) {
   SetApplicationFolder(MakeTempDir());
+  LogFile::ResetPath();
   const std::string dir = ApplicationFolder();
   const std::string script = dir + "/my script.sh";
   const std::string marker = dir + "/marker.txt";
