@@ -85,6 +85,16 @@ TEST_F(DetectorFixture, WholePictureVerdictFollowsThreshold) {
   EXPECT_EQ(detector.TriggerCount(), 3840);
   // A small change below the pixel limit is no motion at all.
   EXPECT_FALSE(Judge(still, MakeFrame(320, 240, 115, 4)));
+
+  // A picture so small that the trigger count is 0: one changed sample is
+  // motion, but a still picture is not.
+  detector.SetThreshold(1);
+  VideoFrame tinyStill = MakeFrame(16, 16, 100, 5);
+  VideoFrame tinyMoved = MakeFrame(16, 16, 100, 6);
+  PaintShown(tinyMoved, 4, 5, 5, 6, 200);  // stored row 10, sampled
+  EXPECT_FALSE(Judge(tinyStill, tinyStill));
+  EXPECT_EQ(detector.TriggerCount(), 0);
+  EXPECT_TRUE(Judge(tinyStill, tinyMoved));
 }
 
 TEST_F(DetectorFixture, ZoneDrawnInTopHalfWatchesTopHalfOfPicture) {
