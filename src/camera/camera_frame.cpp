@@ -208,8 +208,9 @@ bool CameraFrame::SetRecord(bool on, bool interactive) {
   }
 
   interactiveRecord_ = interactive;
-  const bool started =
-      device_ && device_->Record(true, fileName, settings.fccHandler, settings.quality);
+  // A camera that does not run delivers no frames: no empty movie for it.
+  const bool started = device_ && device_->IsRunning() &&
+                       device_->Record(true, fileName, settings.fccHandler, settings.quality);
   interactiveRecord_ = true;
   if (!started) {
     Report("Failed to initialize compressor", interactive);

@@ -82,15 +82,17 @@ void VideoFormatDialog::Fill() {
   ShowColour(ToColour(openingColour_));
   changed_ = false;
 
+  // The current format is read even without a size list, so that OK never
+  // stores a size the camera was not using.
+  int rate = 0;
+  if (device.GetFormat(working_, rate)) {
+    rateSpin_->SetValue(rate);
+    openingFormat_ = working_;
+    openingRate_ = rate;
+    haveOpeningFormat_ = true;
+  }
   int count = 0, size = 0;
   if (device.GetCapabilityCount(count, size)) {
-    int rate = 0;
-    if (device.GetFormat(working_, rate)) {
-      rateSpin_->SetValue(rate);
-      openingFormat_ = working_;
-      openingRate_ = rate;
-      haveOpeningFormat_ = true;
-    }
     for (int i = 0; i < count; ++i) {
       VideoCapability capability;
       if (!device.GetCapability(i, capability)) continue;
@@ -211,9 +213,11 @@ void VideoFormatDialog::Confirm() {
     const std::string& section = camera_.Entry().name;
     ini.SetInt(section, "PREVIEW_TIME", stampBox_->GetValue() ? 1 : 0);
     ini.SetTriple(section, "TIME_COLOR", colour_.Red(), colour_.Green(), colour_.Blue());
-    ini.SetInt(section, "IMAGE_WIDTH", working_.width);
-    ini.SetInt(section, "IMAGE_HEIGHT", working_.height);
-    ini.SetInt(section, "FRAME_RATE", rateSpin_->GetValue());
+    if (working_.width > 0 && working_.height != 0 && rateSpin_->GetValue() > 0) {
+      ini.SetInt(section, "IMAGE_WIDTH", working_.width);
+      ini.SetInt(section, "IMAGE_HEIGHT", working_.height);
+      ini.SetInt(section, "FRAME_RATE", rateSpin_->GetValue());
+    }
     ini.Save();
   }
 }

@@ -345,7 +345,11 @@ TEST_F(CameraFrameTest, ASourceThatEndsLeavesAQuietWindow) {
   // A window whose device never started closes just as well.
   CameraFrame* idle = OpenFake(entry, std::make_unique<test::FakeSource>(), false);
   EXPECT_FALSE(idle->IsRecording());
+  SetSettings([](Settings& s) { s.fccHandler = MakeFourCC("MJPG"); });
   EXPECT_FALSE(idle->SetRecord(true, true));
+  EXPECT_EQ(context_.boxes.back().text, "Failed to initialize compressor");
+  EXPECT_TRUE(AviFiles().empty());
+  EXPECT_EQ(host_.titles[idle], "Fake   NO.1");
   delete idle;
   EXPECT_TRUE(host_.windows.empty());
 }
