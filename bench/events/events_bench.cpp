@@ -148,8 +148,8 @@ void BM_BareJpegPlusMjpegEncode(benchmark::State& state) {
   sws_setColorspaceDetails(sws, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
   std::int64_t pts = 0;
   for (auto _ : state) {
-    tjCompress2(tj, bgr.data(), kWidth, kWidth * 3, kHeight, TJPF_BGR, &jpeg, &jpegSize,
-                TJSAMP_420, 75, TJFLAG_BOTTOMUP);
+    tjCompress2(tj, bgr.data(), kWidth, kWidth * 3, kHeight, TJPF_BGR, &jpeg, &jpegSize, TJSAMP_420,
+                75, TJFLAG_BOTTOMUP);
     benchmark::DoNotOptimize(jpegSize);
     // Bottom-up rows: start at the last stored row with a negative stride.
     const std::uint8_t* src[1] = {bgr.data() + static_cast<std::size_t>(kHeight - 1) * kWidth * 3};

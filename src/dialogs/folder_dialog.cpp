@@ -20,9 +20,7 @@ namespace qmr {
 
 namespace {
 
-std::string Text(const wxTextCtrl* field) {
-  return TrimSpaces(field->GetValue().utf8_string());
-}
+std::string Text(const wxTextCtrl* field) { return TrimSpaces(field->GetValue().utf8_string()); }
 
 wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text.c_str()); }
 
@@ -43,7 +41,8 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
                                  wxSize(320, -1), 0, wxDefaultValidator, name);
     grid->Add(field, 1, wxEXPAND);
     if (browseId != 0) {
-      grid->Add(new wxButton(this, browseId, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
+      grid->Add(
+          new wxButton(this, browseId, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
     } else {
       grid->AddSpacer(0);
     }
@@ -58,23 +57,26 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   folders->Add(folderGrid, 1, wxEXPAND | wxALL, 4);
   top->Add(folders, 0, wxEXPAND | wxALL, 8);
 
-  auto* sound = new wxStaticBoxSizer(wxVERTICAL, this, "Sound file to be alarmed on motion detected");
+  auto* sound =
+      new wxStaticBoxSizer(wxVERTICAL, this, "Sound file to be alarmed on motion detected");
   auto* soundRow = new wxBoxSizer(wxHORIZONTAL);
-  sndFile_ = new wxTextCtrl(this, wxID_ANY, FromUtf8(s.sndFile), wxDefaultPosition,
-                            wxSize(320, -1), 0, wxDefaultValidator, "SNDFILE");
+  sndFile_ = new wxTextCtrl(this, wxID_ANY, FromUtf8(s.sndFile), wxDefaultPosition, wxSize(320, -1),
+                            0, wxDefaultValidator, "SNDFILE");
   soundRow->Add(sndFile_, 1, wxEXPAND | wxRIGHT, 4);
-  soundRow->Add(new wxButton(this, kIdBrowseSound, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
+  soundRow->Add(
+      new wxButton(this, kIdBrowseSound, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
   sound->Add(soundRow, 0, wxEXPAND | wxALL, 4);
   auto* playRow = new wxBoxSizer(wxHORIZONTAL);
-  sndRepeat_ = new wxCheckBox(this, wxID_ANY, "Play repeatly", wxDefaultPosition, wxDefaultSize,
-                              0, wxDefaultValidator, "SNDREPEAT");
+  sndRepeat_ = new wxCheckBox(this, wxID_ANY, "Play repeatly", wxDefaultPosition, wxDefaultSize, 0,
+                              wxDefaultValidator, "SNDREPEAT");
   sndRepeat_->SetValue(s.sndRepeat);
   playRow->Add(sndRepeat_, 1, wxALIGN_CENTER_VERTICAL);
   playRow->Add(new wxButton(this, kIdPlay, "Play"));
   sound->Add(playRow, 0, wxEXPAND | wxALL, 4);
   top->Add(sound, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
-  auto* program = new wxStaticBoxSizer(wxVERTICAL, this, "Program to be executed on motion detected");
+  auto* program =
+      new wxStaticBoxSizer(wxVERTICAL, this, "Program to be executed on motion detected");
   auto* programGrid = new wxFlexGridSizer(3, 4, 4);
   programGrid->AddGrowableCol(1);
   exeFile_ = addRow(programGrid, "Program:", "EXEFILE", s.exeFile, kIdBrowseProgram);
@@ -115,10 +117,9 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
 void FolderFileDialog::OnBrowseFolder(wxCommandEvent& event) {
   const bool avi = event.GetId() == kIdBrowseAvi;
   wxTextCtrl* field = avi ? aviDir_ : picDir_;
-  wxDirDialog chooser(this,
-                      avi ? "Choose a directory to save AVI files"
-                          : "Choose a directory to save JPG files",
-                      field->GetValue());
+  wxDirDialog chooser(
+      this, avi ? "Choose a directory to save AVI files" : "Choose a directory to save JPG files",
+      field->GetValue());
   if (chooser.ShowModal() == wxID_OK) field->SetValue(chooser.GetPath());
 }
 
@@ -126,14 +127,14 @@ void FolderFileDialog::OnBrowseFile(wxCommandEvent& event) {
   const bool sound = event.GetId() == kIdBrowseSound;
   wxTextCtrl* field = sound ? sndFile_ : exeFile_;
   // Sounds may be WAV, FLAC or OGG here; programs carry no extension.
-  wxFileDialog chooser(
-      this,
-      sound ? "Choose a sound file to be alarmed on motion detected"
-            : "Choose a program file to be executed on motion detected",
-      wxEmptyString, field->GetValue(),
-      sound ? "wave file(*.wav)|*.wav|sound file(*.wav;*.flac;*.ogg)|*.wav;*.flac;*.ogg|all files(*)|*"
-            : "executable file(*)|*",
-      wxFD_OPEN);
+  wxFileDialog chooser(this,
+                       sound ? "Choose a sound file to be alarmed on motion detected"
+                             : "Choose a program file to be executed on motion detected",
+                       wxEmptyString, field->GetValue(),
+                       sound ? "wave file(*.wav)|*.wav|sound "
+                               "file(*.wav;*.flac;*.ogg)|*.wav;*.flac;*.ogg|all files(*)|*"
+                             : "executable file(*)|*",
+                       wxFD_OPEN);
   if (chooser.ShowModal() == wxID_OK) field->SetValue(chooser.GetPath());
 }
 

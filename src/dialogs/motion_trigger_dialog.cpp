@@ -45,8 +45,8 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
     : wxDialog(parent, wxID_ANY, "Motion triggered events"), context_(context) {
   const Settings s = context_.Settings().Get();
   for (int i = 0; i < kFlagCount; ++i) {
-    flags_[i] = new wxCheckBox(this, wxID_ANY, kFlags[i].label, wxDefaultPosition, wxDefaultSize,
-                               0, wxDefaultValidator, kFlags[i].key);
+    flags_[i] = new wxCheckBox(this, wxID_ANY, kFlags[i].label, wxDefaultPosition, wxDefaultSize, 0,
+                               wxDefaultValidator, kFlags[i].key);
     flags_[i]->SetValue(s.*kFlags[i].field);
   }
   auto* top = new wxBoxSizer(wxVERTICAL);
@@ -57,7 +57,8 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
   auto addWithBrowse = [this, during](wxCheckBox* box, int id) {
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     row->Add(box, 1, wxALIGN_CENTER_VERTICAL);
-    row->Add(new wxBitmapButton(this, id, wxArtProvider::GetBitmap(wxART_FOLDER_OPEN, wxART_BUTTON)));
+    row->Add(
+        new wxBitmapButton(this, id, wxArtProvider::GetBitmap(wxART_FOLDER_OPEN, wxART_BUTTON)));
     during->Add(row, 0, wxEXPAND | wxALL, 3);
   };
   during->Add(flags_[kSavAvi], 0, wxALL, 3);

@@ -31,7 +31,18 @@ class MotionTriggerDialog : public wxDialog {
 
  private:
   // The flags in the order they are written.
-  enum Flag { kSavAvi, kSavPic, kFtpAvi, kFtpPic, kMailAvi, kMailPic, kAlarm, kExec, kHiSpeed, kFlagCount };
+  enum Flag {
+    kSavAvi,
+    kSavPic,
+    kFtpAvi,
+    kFtpPic,
+    kMailAvi,
+    kMailPic,
+    kAlarm,
+    kExec,
+    kHiSpeed,
+    kFlagCount
+  };
 
   void OnBrowse(wxCommandEvent& event);
   void OnOk(wxCommandEvent& event);

@@ -118,7 +118,9 @@ CameraMotionDetector::CameraMotionDetector(AppContext& context, CameraEntry& ent
 
 CameraMotionDetector::CameraMotionDetector(AppContext& context, const std::string& cameraName,
                                            CaptureDevice* device)
-    : MotionDetector(&context, cameraName), context_(context), jpeg_(std::make_unique<JpegEncoder>()) {
+    : MotionDetector(&context, cameraName),
+      context_(context),
+      jpeg_(std::make_unique<JpegEncoder>()) {
   if (device != nullptr) SetDevice(device);
 }
 
@@ -138,7 +140,8 @@ bool CameraMotionDetector::SavePicture(const std::string& path) {
   const int width = frame.Width();
   const int height = frame.Height();
   if (frame.Empty() || frame.header.bitCount != 24 ||
-      static_cast<std::int64_t>(frame.pixels.Length()) < static_cast<std::int64_t>(width) * 3 * height) {
+      static_cast<std::int64_t>(frame.pixels.Length()) <
+          static_cast<std::int64_t>(width) * 3 * height) {
     return false;
   }
   const unsigned char* data = nullptr;

@@ -2,6 +2,8 @@
 // synthetic frames and a scripted verdict: pictures, the motion recording,
 // packing, delivery to real mail and FTP peers on 127.0.0.1, the program
 // start and the shared alarm.
+#include "motion/motion_actions.h"
+
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
@@ -15,7 +17,6 @@
 #include "capture/pattern_source.h"
 #include "capture/video_frame.h"
 #include "events_context.h"
-#include "motion/motion_actions.h"
 #include "recording/bitmap_info.h"
 
 namespace qmr {
@@ -86,7 +87,11 @@ class ScriptedDetector : public CameraMotionDetector {
     for (int y = 0; y < kHeight; ++y) bgr[(y * kWidth + bar) * 3 + 1] = 128;
     frame.pixels.Append(bgr.data(), static_cast<std::int32_t>(bgr.size()));
     const long ms = 10L * 3600 * 1000 + count_ * 50L;
-    frame.captureTime = SystemTime{2026, 12, 2, 8, static_cast<std::uint16_t>(ms / 3600000),
+    frame.captureTime = SystemTime{2026,
+                                   12,
+                                   2,
+                                   8,
+                                   static_cast<std::uint16_t>(ms / 3600000),
                                    static_cast<std::uint16_t>(ms / 60000 % 60),
                                    static_cast<std::uint16_t>(ms / 1000 % 60),
                                    static_cast<std::uint16_t>(ms % 1000)};
@@ -144,9 +149,10 @@ class MotionActionsTest : public ::testing::Test {
   }
 
   static void Extract(const std::string& archive, const std::string& entry, const std::string& to) {
-    Capture("/usr/bin/python3 -c \"import zipfile,sys; open(sys.argv[3],'wb').write("
-            "zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\" '" +
-            archive + "' '" + entry + "' '" + to + "'");
+    Capture(
+        "/usr/bin/python3 -c \"import zipfile,sys; open(sys.argv[3],'wb').write("
+        "zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\" '" +
+        archive + "' '" + entry + "' '" + to + "'");
   }
 
   TempFolder folder_;
@@ -168,19 +174,22 @@ TEST_F(MotionActionsTest, SavedPicturesArePackedIntoThePictureFolderAndNothingIs
   ASSERT_EQ(pictures.size(), 5u);  // the beginning check and the four after it
   EXPECT_EQ(pictures[0].rfind(std::string("Motion-") + kCamera + " 2026-12-08-10-00-00-", 0), 0u)
       << pictures[0];
-  EXPECT_EQ(detector.ArchiveName(), "Motion-" + pictures[0].substr(pictures[0].size() - 27, 23) + ".zip");
+  EXPECT_EQ(detector.ArchiveName(),
+            "Motion-" + pictures[0].substr(pictures[0].size() - 27, 23) + ".zip");
 
   // The picture is upright and in its true colours: red above, black below.
   const std::string jpeg = ReadWhole(picDir_ + "/" + pictures[0]);
   tjhandle tj = tjInitDecompress();
   int w = 0, h = 0, sub = 0, space = 0;
   ASSERT_EQ(tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(jpeg.data()),
-                                jpeg.size(), &w, &h, &sub, &space), 0);
+                                jpeg.size(), &w, &h, &sub, &space),
+            0);
   ASSERT_EQ(w, kWidth);
   ASSERT_EQ(h, kHeight);
   std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);
   ASSERT_EQ(tjDecompress2(tj, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(),
-                          rgb.data(), w, 0, h, TJPF_RGB, 0), 0);
+                          rgb.data(), w, 0, h, TJPF_RGB, 0),
+            0);
   tjDestroy(tj);
   const unsigned char* top = &rgb[(10 * w + 3) * 3];
   const unsigned char* bottom = &rgb[((h - 10) * w + 3) * 3];
@@ -230,7 +239,8 @@ TEST_F(MotionActionsTest, MailedPicturesArriveNestedInMotionZip) {
   const std::string archive = detector.ArchiveName();
   detector.End();
 
-  ASSERT_TRUE(WaitUntil([&] { return Exists(inbox + "/msg0.eml"); }, 20000)) << ReadWhole(folder_.File("log.txt"));
+  ASSERT_TRUE(WaitUntil([&] { return Exists(inbox + "/msg0.eml"); }, 20000))
+      << ReadWhole(folder_.File("log.txt"));
   const std::string parts = folder_.File("parts");
   fs::create_directories(parts);
   Capture("/usr/bin/python3 " + testing::kPeers + " mail '" + inbox + "/msg0.eml' '" + parts + "'");

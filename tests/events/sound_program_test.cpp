@@ -196,7 +196,8 @@ TEST(ProgramLauncherTest, StartsWithoutAShellAndReapsChildren) {
   const std::string dir = ApplicationFolder();
   const std::string script = dir + "/my script.sh";
   const std::string marker = dir + "/marker.txt";
-  std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\" >> \"$(dirname \"$0\")/marker.txt\"; done\n";
+  std::ofstream(script)
+      << "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\" >> \"$(dirname \"$0\")/marker.txt\"; done\n";
   chmod(script.c_str(), 0755);
 
   // The path with a blank is one argument; the parameters are split, with
@@ -209,7 +210,7 @@ TEST(ProgramLauncherTest, StartsWithoutAShellAndReapsChildren) {
   EXPECT_FALSE(ProgramLauncher::Start("qmr-no-such-program-on-path"));
   EXPECT_FALSE(ProgramLauncher::Start("   "));
   EXPECT_FALSE(ProgramLauncher::Start(" ", "true"));  // no program: no parameter runs instead
-  EXPECT_TRUE(ProgramLauncher::Start("true"));  // found on PATH
+  EXPECT_TRUE(ProgramLauncher::Start("true"));        // found on PATH
 
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(ProgramLauncher::Start("true"));
   int zombies = 0;
