@@ -262,14 +262,12 @@ TEST_F(ZoneEditorTest, ColourChoiceIsSavedAtOnceAndRulesWindowListsTheRules) {
 }  // namespace
 }  // namespace qmr
 
-namespace {
-class TestApp : public wxApp {
+class ZoneEditorTestApp : public wxApp {
  public:
   bool OnInit() override { return true; }
 };
-}  // namespace
 
-wxIMPLEMENT_APP_NO_MAIN(TestApp);
+wxIMPLEMENT_APP_NO_MAIN(ZoneEditorTestApp);
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
