@@ -1,7 +1,6 @@
 #include "camera/preview_pane.h"
 
 #include <wx/dcclient.h>
-#include <wx/graphics.h>
 #include <wx/image.h>
 
 #include "capture/capture_device.h"
@@ -53,37 +52,39 @@ void PreviewPane::OnPaint(wxPaintEvent&) {
   const wxSize client = GetClientSize();
   bool showStamp = false;
   wxColour stampColour(255, 0, 0);
+  bool newFrame = false;
   if (renderer_ != nullptr) {
-    if (renderer_->TakeFrame(frame_) && frame_.width > 0 && frame_.height > 0 &&
-        frame_.rgb.size() >= static_cast<size_t>(frame_.width) * frame_.height * 3) {
-      // The image borrows the frame's bytes; only the bitmap copies them.
-      wxImage image(frame_.width, frame_.height, frame_.rgb.data(), true);
-      bitmap_ = wxBitmap(image);
+    if (renderer_->TakeFrame(frame_)) {
+      newFrame = true;
       ++paintedFrames_;
     }
     showStamp = renderer_->ShowTimeStamp();
     const Rgb c = renderer_->TextColour();
     stampColour.Set(c.red, c.green, c.blue);
   }
-  if (!bitmap_.IsOk() || client.x <= 0 || client.y <= 0) {
+  const bool frameValid =
+      frame_.width > 0 && frame_.height > 0 &&
+      frame_.rgb.size() >= static_cast<size_t>(frame_.width) * frame_.height * 3;
+  if (!frameValid || client.x <= 0 || client.y <= 0) {
     dc.SetBackground(*wxBLACK_BRUSH);
     dc.Clear();
     return;
   }
-
-  std::unique_ptr<wxGraphicsContext> own;
-  wxGraphicsContext* gc = dc.GetGraphicsContext();
-  if (gc == nullptr) {
-    own.reset(wxGraphicsContext::Create(dc));
-    gc = own.get();
+  if (newFrame || !scaled_.IsOk() || scaled_.GetSize() != client) {
+    // Scaling the image before it becomes a bitmap is about ten times
+    // cheaper than a scaled draw of the full-size bitmap. The image borrows
+    // the frame's bytes.
+    wxImage image(frame_.width, frame_.height, frame_.rgb.data(), true);
+    scaled_ = client == image.GetSize()
+                  ? wxBitmap(image)
+                  : wxBitmap(image.Scale(client.x, client.y, wxIMAGE_QUALITY_NEAREST));
   }
-  if (gc == nullptr) return;
-  // Nearest-neighbour scaling: the cheapest, and a live picture needs no more.
-  gc->SetInterpolationQuality(wxINTERPOLATION_FAST);
-  gc->DrawBitmap(bitmap_, 0, 0, client.x, client.y);
+  dc.DrawBitmap(scaled_, 0, 0);
   if (showStamp && !frame_.stampText.empty()) {
-    gc->SetFont(stampFont_, stampColour);
-    gc->DrawText(wxString::FromUTF8(frame_.stampText), 0, 0);
+    dc.SetFont(stampFont_);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    dc.SetTextForeground(stampColour);
+    dc.DrawText(wxString::FromUTF8(frame_.stampText), 0, 0);
   }
 }
 

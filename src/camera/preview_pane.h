@@ -43,7 +43,8 @@ class PreviewPane : public wxWindow {
   // The frame on screen; its buffer is swapped with the renderer's, so
   // frames of the same size reuse memory.
   PreviewFrame frame_;
-  wxBitmap bitmap_;
+  // The frame scaled to the client area, kept for repaints without a new frame.
+  wxBitmap scaled_;
   wxFont stampFont_;
   std::uint64_t paintedFrames_ = 0;
   // Shared with the frame thread's callback: a repaint is already asked for.
