@@ -99,6 +99,8 @@ bool CameraFrame::Start(std::unique_ptr<CaptureDevice> device) {
     if (detector_) detector_->SetRunning(false);
     device_->SetMotionDetector(nullptr);
     device_.reset();
+    SyncTitle();
+    ShowDetectIcon(false);
   }
   device_ = std::move(device);
   preview_->Attach(*device_);
