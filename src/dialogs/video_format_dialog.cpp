@@ -103,7 +103,7 @@ void VideoFormatDialog::Fill() {
       sizes_.push_back(entry);
       sizeChoice_->Append(label);
       if (haveOpeningFormat_ && entry.width == working_.width && entry.height == working_.height) {
-        rateSpin_->SetRange(entry.minRate, entry.maxRate);
+        SetRateRange(entry);
         sizeChoice_->SetSelection(static_cast<int>(sizes_.size()) - 1);
       }
     }
@@ -116,6 +116,10 @@ wxString VideoFormatDialog::SizeLabel(int index) const { return sizeChoice_->Get
 int VideoFormatDialog::FrameRate() const { return rateSpin_->GetValue(); }
 int VideoFormatDialog::FrameRateMin() const { return rateSpin_->GetMin(); }
 int VideoFormatDialog::FrameRateMax() const { return rateSpin_->GetMax(); }
+
+void VideoFormatDialog::SetRateRange(const SizeEntry& entry) {
+  rateSpin_->SetRange(entry.minRate, std::max(entry.minRate, entry.maxRate));
+}
 
 void VideoFormatDialog::ShowColour(const wxColour& colour) {
   colour_ = colour;
@@ -148,7 +152,7 @@ void VideoFormatDialog::ChooseSize(int index) {
   // The rate moves into what the new size allows before the format is set.
   const int rate =
       std::clamp(rateSpin_->GetValue(), entry.minRate, std::max(entry.minRate, entry.maxRate));
-  rateSpin_->SetRange(entry.minRate, entry.maxRate);
+  SetRateRange(entry);
   rateSpin_->SetValue(rate);
   ApplyFormat(rate);
   changed_ = true;
@@ -183,7 +187,7 @@ void VideoFormatDialog::SelectMatching(int width, int height) {
   for (size_t i = 0; i < sizes_.size(); ++i) {
     if (sizes_[i].width == width && sizes_[i].height == height) {
       sizeChoice_->SetSelection(static_cast<int>(i));
-      rateSpin_->SetRange(sizes_[i].minRate, sizes_[i].maxRate);
+      SetRateRange(sizes_[i]);
       return;
     }
   }

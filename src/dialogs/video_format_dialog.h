@@ -56,6 +56,9 @@ class VideoFormatDialog : public wxDialog {
  private:
   void Fill();
   void SelectMatching(int width, int height);
+  // A size's frame rates become the spin field's range (a camera reporting
+  // its limits the wrong way round gets an empty range, not a reversed one).
+  void SetRateRange(const SizeEntry& entry);
   // Stops the device, sets the working format at rate and starts it again.
   bool ApplyFormat(int rate);
   void ShowColour(const wxColour& colour);
