@@ -231,6 +231,16 @@ TEST_F(ZoneEditorTest, BrokenRuleKeepsTheDialogOpenAndWritesNothing) {
   EXPECT_EQ(Stored("ZONE_SIZE"), "(missing)");
 }
 
+TEST_F(ZoneEditorTest, ZoneNeverPlacedKeepsItsFirstRectangle) {
+  Open();
+  Command(ZoneEditorDialog::kIdAddMask);
+  Command(ZoneEditorDialog::kIdAddSensible);
+  Command(wxID_OK);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(Stored("SENSIBLE_ZONES"), "0,0,50,50");
+  EXPECT_EQ(Stored("MASK_ZONES"), "");
+}
+
 TEST_F(ZoneEditorTest, ColourChoiceIsSavedAtOnceAndRulesWindowListsTheRules) {
   ZoneEditorDialog& dialog = Open();
   dialog.ApplyColour(ZoneEditorDialog::kIdMaskColour, Rgb{1, 2, 3});
