@@ -275,6 +275,8 @@ void CameraFrame::EditZones() {
   ZoneEditorDialog dialog(this, Context(), entry_.name, rgb.data(), frame.Width(), frame.Height(),
                           detector_.get());
   dialog.ShowModal();
+  // New zones stop the detector; the icon must not claim it still runs.
+  if (detectIcon_ && !IsDetecting()) ShowDetectIcon(false);
 }
 
 void CameraFrame::OnCommand(wxCommandEvent& event) {

@@ -318,10 +318,16 @@ TEST_F(CameraFrameTest, SnapshotAndZonesOpenWithTheLatestPicture) {
     EXPECT_EQ(closer.closed, 1);
   }
   {
-    ModalCloser<ZoneEditorDialog> closer([](ZoneEditorDialog&) {});
+    // Confirmed zones stop the detector; the icon follows.
+    SetSettings([](Settings& s) { s.savAvi = false; });
+    ASSERT_TRUE(window->SetDetect(true));
+    ModalCloser<ZoneEditorDialog> closer(
+        [](ZoneEditorDialog& editor) { EXPECT_TRUE(editor.Apply()); });
     wxCommandEvent zones(wxEVT_MENU, CameraFrame::kIdZones);
     window->ProcessWindowEvent(zones);
     EXPECT_EQ(closer.closed, 1);
+    EXPECT_FALSE(window->IsDetecting());
+    EXPECT_FALSE(window->ShowsDetectIcon());
   }
 }
 
