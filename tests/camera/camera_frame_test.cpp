@@ -212,7 +212,7 @@ TEST_F(CameraFrameTest, RecordRefusalsAndTheRecordingTitle) {
   window->SetRecord(false, true);
   ASSERT_TRUE(window->SetRecord(true, true));
   window->SetRecord(false, true);
-  EXPECT_GE(AviFiles().size(), 2u);
+  EXPECT_EQ(AviFiles().size(), 3u);
   EXPECT_TRUE(context_.boxes.empty());
 }
 
