@@ -6,6 +6,8 @@
 #include <wx/toolbar.h>
 #include <wx/weakref.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <csignal>
 #include <thread>
@@ -95,6 +97,11 @@ TEST_F(MainFrameTest, MenusAndToolbarHoldTheCommandsInOrder) {
       EXPECT_EQ(item->GetBitmap().IsOk(), want.image) << want.label;
       if (want.image) {
         EXPECT_EQ(item->GetBitmap().GetWidth(), 16);
+        // GTK hides menu images unless the item asks to show its image.
+        using GetShowFn = int (*)(void*);
+        static const auto alwaysShown = reinterpret_cast<GetShowFn>(
+            dlsym(RTLD_DEFAULT, "gtk_image_menu_item_get_always_show_image"));
+        if (alwaysShown != nullptr) EXPECT_TRUE(alwaysShown(item->GetMenuItem())) << want.label;
       }
     }
   }

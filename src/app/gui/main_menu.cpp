@@ -2,6 +2,8 @@
 
 #include <wx/menu.h>
 
+#include <dlfcn.h>
+
 #include "app/gui/command_ids.h"
 #include "app/gui/resource_images.h"
 
@@ -20,6 +22,26 @@ void AddItem(wxMenu* menu, int id, const char* text, const char* help, const cha
 }
 
 }  // namespace
+
+void ShowMenuImages(wxMenu* menu) {
+#ifdef __WXGTK__
+  // The toolkit is already loaded by the GUI library; look the call up there
+  // rather than build against its headers for this one setting.
+  using ShowImageFn = void (*)(void* item, int always);
+  static const auto showImage = reinterpret_cast<ShowImageFn>(
+      dlsym(RTLD_DEFAULT, "gtk_image_menu_item_set_always_show_image"));
+  if (showImage == nullptr || menu == nullptr) return;
+  for (wxMenuItem* item : menu->GetMenuItems()) {
+    if (item->IsSubMenu()) ShowMenuImages(item->GetSubMenu());
+    // Items given a bitmap before they were appended are image menu items.
+    if (item->GetBitmap().IsOk() && item->GetMenuItem() != nullptr) {
+      showImage(item->GetMenuItem(), 1);
+    }
+  }
+#else
+  (void)menu;
+#endif
+}
 
 wxMenuBar* CreateMainMenuBar() {
   auto* file = new wxMenu;
@@ -42,6 +64,8 @@ wxMenuBar* CreateMainMenuBar() {
   auto* help = new wxMenu;
   AddItem(help, kIdHelp, "&Help\tF1", "", nullptr);
   AddItem(help, kIdAbout, "&About..\tF6", "", nullptr);
+
+  for (wxMenu* menu : {file, option, help}) ShowMenuImages(menu);
 
   auto* bar = new wxMenuBar;
   bar->Append(file, "&File");
