@@ -101,7 +101,9 @@ TEST_F(MainFrameTest, MenusAndToolbarHoldTheCommandsInOrder) {
         using GetShowFn = int (*)(void*);
         static const auto alwaysShown = reinterpret_cast<GetShowFn>(
             dlsym(RTLD_DEFAULT, "gtk_image_menu_item_get_always_show_image"));
-        if (alwaysShown != nullptr) EXPECT_TRUE(alwaysShown(item->GetMenuItem())) << want.label;
+        if (alwaysShown != nullptr) {
+          EXPECT_TRUE(alwaysShown(item->GetMenuItem())) << want.label;
+        }
       }
     }
   }
