@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <condition_variable>
 
 #include "app/gui/command_ids.h"
@@ -562,8 +563,8 @@ void MainFrame::OnStopPoll(wxTimerEvent&) {
 void MainFrame::RunShutdown() {
   if (stage_ == Stage::kShutDown) return;
   transfer_->PostQuit();
+  // Each wait is limited and logs the thread that did not end.
   const bool transferEnded = transfer_->WaitForEnd(kThreadEndTimeoutMs);
-  if (!transferEnded) LogFile::Write("The transfer thread did not end in time");
   const bool schedulerEnded = WaitForThreadEnd(schedulerHandle_, kThreadEndTimeoutMs, "scheduler");
 
   const std::vector<CameraFrame*> windows = cameraWindows_;
@@ -575,16 +576,16 @@ void MainFrame::RunShutdown() {
   cameraWindows_.clear();
   activeCamera_ = nullptr;
 
-  if (schedulerEnded && transferEnded) {
-    scheduler_.reset();
-    cameras_.clear();
-  } else {
-    // A thread that is still running may read these; leave them alive
-    // rather than let it touch freed memory while the process ends.
-    (void)scheduler_.release();
-    for (auto& camera : cameras_) (void)camera.release();
-    if (!transferEnded) (void)transfer_.release();
+  if (!schedulerEnded || !transferEnded) {
+    // A thread that is still running uses this frame, the camera list and
+    // the transfer queue; freeing them under it could crash or corrupt what
+    // it writes. The cameras are closed (recordings finished) and nothing
+    // needs saving, so the process ends here.
+    LogFile::Write("Quelmar Video Capture ends without waiting any longer");
+    std::_Exit(EXIT_FAILURE);
   }
+  scheduler_.reset();
+  cameras_.clear();
   stage_ = Stage::kShutDown;
 }
 
