@@ -12,6 +12,9 @@ namespace qmr {
 
 namespace {
 
+// Side of the moving square: a third of the picture height.
+int ObjectSize(int height) { return std::max(8, height / 3); }
+
 constexpr std::pair<int, int> kSizes[] = {{160, 120}, {320, 240}, {640, 480}, {1280, 720}};
 
 struct PropertyInfo {
@@ -202,12 +205,13 @@ void PatternSource::ObjectPosition(std::uint64_t frameNumber, int width, int hei
     moved = (frameNumber / cycle) * motion + std::min(frameNumber % cycle, motion);
   }
   const double t = static_cast<double>(moved) / static_cast<double>(rate);
-  const int size = std::max(8, height / 5);
+  const int size = ObjectSize(height);
   const int spanX = std::max(1, width - size);
   const int spanY = std::max(1, height - size);
-  // A bounce across the picture, about 4 s per crossing, with a slow swing
-  // up and down.
-  const double px = std::fmod(t / 4.0, 2.0);
+  // A bounce across the picture, one crossing a second, with a slow swing up
+  // and down: fast and large enough that frame-to-frame changes pass a few
+  // percent of the picture, as a person walking past a camera would.
+  const double px = std::fmod(t, 2.0);
   x = static_cast<int>((px < 1.0 ? px : 2.0 - px) * spanX);
   y = static_cast<int>((0.5 + 0.35 * std::sin(t * 1.3)) * spanY);
 }
@@ -310,7 +314,7 @@ void PatternSource::RenderFrame(std::uint64_t frameNumber, std::vector<std::uint
     out.assign(background_.begin(), background_.end());
     ObjectPosition(frameNumber, width, height, x, y);
   }
-  const int size = std::max(8, height / 5);
+  const int size = ObjectSize(height);
   const std::size_t row = static_cast<std::size_t>(width) * 3;
   for (int yy = y; yy < std::min(height, y + size); ++yy) {
     std::uint8_t* p = out.data() + row * yy;
