@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/gui/main_menu.h"
 #include "app/gui/resource_images.h"
 #include "app/process.h"
 #include "camera/camera_host.h"
@@ -353,6 +354,8 @@ std::unique_ptr<wxMenu> CameraFrame::BuildPopupMenu() {
   addImageItem(kIdSnapshot, "Snaps&hot..", "menu_snapshot");
   menu->Check(kIdRecord, IsRecording());
   menu->Check(kIdDetect, IsDetecting());
+  // GTK hides menu images unless told otherwise.
+  ShowMenuImages(menu.get());
   return menu;
 }
 
