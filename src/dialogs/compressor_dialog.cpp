@@ -10,6 +10,7 @@
 #include "app/app_context.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "dialogs/dialog_support.h"
 
 namespace qmr {
 
@@ -50,17 +51,9 @@ void CompressorDialog::Build() {
                             100, 0);
   group->Add(quality_, 0, wxALL, 8);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  auto* ok = new wxButton(this, kOkId, "OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxALL, 5);
-  buttons->Add(new wxButton(this, kCancelId, "Cancel"), 0, wxALL, 5);
-  SetAffirmativeId(kOkId);
-  SetEscapeId(kCancelId);
-
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(group, 1, wxEXPAND | wxALL, 10);
-  top->Add(buttons, 0, wxALIGN_CENTER | wxBOTTOM, 5);
+  AddCentredOkCancelRow(this, top, kOkId, kCancelId);
 
   // Lines in the order the compressors were listed; the stored description
   // picks the line (the last one when two share a description), and the
@@ -85,39 +78,23 @@ void CompressorDialog::Build() {
 }
 
 int CompressorDialog::Apply() {
-  IniFile& ini = context_.SettingsFile();
   const int line = list_->GetSelection();
   const bool hasLine = line != wxNOT_FOUND && static_cast<std::size_t>(line) < compressors_.size();
-  const std::string text = hasLine ? compressors_[static_cast<std::size_t>(line)].description : "";
-  const int quality = quality_->GetValue();
-  int written = 0;
-  context_.Settings().Update([&](Settings& s) {
-    if (hasLine) {
-      const std::uint32_t handler = compressors_[static_cast<std::size_t>(line)].handler;
-      s.fccHandler = handler;
-      // The file is written only when it does not hold this code already.
-      int stored = 0;
-      if (!ini.GetInt(keys::kCodec, "FCCHANDLER", 0, stored) ||
-          static_cast<std::uint32_t>(stored) != handler) {
-        ini.SetInt(keys::kCodec, "FCCHANDLER", static_cast<int>(handler));
-        ++written;
-      }
+  SettingsWriter writer(context_, keys::kCodec);
+  if (hasLine) {
+    const std::uint32_t handler = compressors_[static_cast<std::size_t>(line)].handler;
+    writer.Set(&Settings::fccHandler, handler);
+    // The file is written only when it does not hold this code already.
+    int stored = 0;
+    if (!writer.File().GetInt(keys::kCodec, "FCCHANDLER", 0, stored) ||
+        static_cast<std::uint32_t>(stored) != handler) {
+      writer.WriteInt("FCCHANDLER", static_cast<int>(handler));
     }
-    if (text != s.driver) {
-      s.driver = text;
-      ini.SetString(keys::kCodec, "DRIVER", text);
-      ++written;
-    }
-    if (quality != s.quality) {
-      s.quality = quality;
-      ini.SetInt(keys::kCodec, "QUALITY", quality);
-      ++written;
-    }
-  });
-  // A file that cannot be written is not reported: the choice holds in
-  // memory until the program ends.
-  ini.Save();
-  return written;
+  }
+  writer.Put("DRIVER", &Settings::driver,
+             hasLine ? compressors_[static_cast<std::size_t>(line)].description : "");
+  writer.Put("QUALITY", &Settings::quality, quality_->GetValue());
+  return writer.Commit();
 }
 
 void CompressorDialog::OnOk(wxCommandEvent&) {

@@ -13,18 +13,11 @@
 #include "app/process.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "dialogs/dialog_support.h"
 #include "motion/alarm_sound.h"
 #include "platform/program_launcher.h"
 
 namespace qmr {
-
-namespace {
-
-std::string Text(const wxTextCtrl* field) { return TrimSpaces(field->GetValue().utf8_string()); }
-
-wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text.c_str()); }
-
-}  // namespace
 
 FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
     : wxDialog(parent, wxID_ANY, "Folder and file settings", wxDefaultPosition, wxDefaultSize,
@@ -36,10 +29,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   // A text field with its browse button on one grid row.
   auto addRow = [this](wxFlexGridSizer* grid, const wxString& label, const char* name,
                        const std::string& value, int browseId) {
-    grid->Add(new wxStaticText(this, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL);
-    auto* field = new wxTextCtrl(this, wxID_ANY, FromUtf8(value), wxDefaultPosition,
-                                 wxSize(320, -1), 0, wxDefaultValidator, name);
-    grid->Add(field, 1, wxEXPAND);
+    wxTextCtrl* field = AddLabelledField(this, grid, label, name, value, 320);
     if (browseId != 0) {
       grid->Add(
           new wxButton(this, browseId, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
@@ -50,8 +40,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   };
 
   auto* folders = new wxStaticBoxSizer(wxVERTICAL, this, "Folders for storage");
-  auto* folderGrid = new wxFlexGridSizer(3, 4, 4);
-  folderGrid->AddGrowableCol(1);
+  wxFlexGridSizer* folderGrid = NewFieldGrid(3, 4);
   aviDir_ = addRow(folderGrid, "Movies:", "AVIDIR", s.aviDir, kIdBrowseAvi);
   picDir_ = addRow(folderGrid, "Pictures:", "PICDIR", s.picDir, kIdBrowsePic);
   folders->Add(folderGrid, 1, wxEXPAND | wxALL, 4);
@@ -60,8 +49,8 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   auto* sound =
       new wxStaticBoxSizer(wxVERTICAL, this, "Sound file to be alarmed on motion detected");
   auto* soundRow = new wxBoxSizer(wxHORIZONTAL);
-  sndFile_ = new wxTextCtrl(this, wxID_ANY, FromUtf8(s.sndFile), wxDefaultPosition, wxSize(320, -1),
-                            0, wxDefaultValidator, "SNDFILE");
+  sndFile_ = new wxTextCtrl(this, wxID_ANY, wxString::FromUTF8(s.sndFile), wxDefaultPosition,
+                            wxSize(320, -1), 0, wxDefaultValidator, "SNDFILE");
   soundRow->Add(sndFile_, 1, wxEXPAND | wxRIGHT, 4);
   soundRow->Add(
       new wxButton(this, kIdBrowseSound, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
@@ -77,8 +66,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
 
   auto* program =
       new wxStaticBoxSizer(wxVERTICAL, this, "Program to be executed on motion detected");
-  auto* programGrid = new wxFlexGridSizer(3, 4, 4);
-  programGrid->AddGrowableCol(1);
+  wxFlexGridSizer* programGrid = NewFieldGrid(3, 4);
   exeFile_ = addRow(programGrid, "Program:", "EXEFILE", s.exeFile, kIdBrowseProgram);
   exeParam_ = addRow(programGrid, "Parameters:", "EXEPARAM", s.exeParam, 0);
   program->Add(programGrid, 0, wxEXPAND | wxALL, 4);
@@ -91,16 +79,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   program->Add(testRow, 0, wxEXPAND | wxALL, 4);
   top->Add(program, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->AddStretchSpacer();
-  auto* ok = new wxButton(this, kIdOk, "OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxRIGHT, 8);
-  buttons->Add(new wxButton(this, kIdCancel, "Cancel"));
-  top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
-
-  SetAffirmativeId(kIdOk);
-  SetEscapeId(kIdCancel);
+  AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
   CentreOnParent();
 
@@ -139,74 +118,37 @@ void FolderFileDialog::OnBrowseFile(wxCommandEvent& event) {
 }
 
 void FolderFileDialog::OnPlay(wxCommandEvent&) {
-  const std::string file = Text(sndFile_);
+  const std::string file = TrimmedText(sndFile_);
   if (file.empty()) return;
   context_.Alarm().PlayFile(file, sndRepeat_->GetValue());
 }
 
 void FolderFileDialog::OnTest(wxCommandEvent&) {
-  const std::string program = Text(exeFile_);
+  const std::string program = TrimmedText(exeFile_);
   if (program.empty()) return;
   ProgramLauncher::Start(program, std::string());
 }
 
 int FolderFileDialog::Apply() {
-  Settings s = context_.Settings().Get();
-  IniFile& ini = context_.SettingsFile();
-  int written = 0;
-  auto text = [&](const char* key, const wxTextCtrl* field, std::string& value) {
-    std::string now = Text(field);
-    if (now == value) return false;
-    value = now;
-    ini.SetString(keys::kFolder, key, now);
-    ++written;
-    return true;
-  };
-  auto flag = [&](const char* key, const wxCheckBox* box, bool& value) {
-    bool now = box->GetValue();
-    if (now == value) return;
-    value = now;
-    ini.SetInt(keys::kFolder, key, now ? 1 : 0);
-    ++written;
-  };
-  text("AVIDIR", aviDir_, s.aviDir);
-  text("PICDIR", picDir_, s.picDir);
-  const bool soundChanged = text("SNDFILE", sndFile_, s.sndFile);
-  flag("SNDREPEAT", sndRepeat_, s.sndRepeat);
-  text("EXEFILE", exeFile_, s.exeFile);
-  flag("EXEONCE", exeOnce_, s.exeOnce);
-  text("EXEPARAM", exeParam_, s.exeParam);
-  if (written > 0) {
-    context_.Settings().Update([&](Settings& current) {
-      current.aviDir = s.aviDir;
-      current.picDir = s.picDir;
-      current.sndFile = s.sndFile;
-      current.sndRepeat = s.sndRepeat;
-      current.exeFile = s.exeFile;
-      current.exeOnce = s.exeOnce;
-      current.exeParam = s.exeParam;
-    });
-  }
-  if (soundChanged) context_.Alarm().SetSoundFile(s.sndFile);
-  ini.Save();
+  SettingsWriter writer(context_, keys::kFolder);
+  writer.Put("AVIDIR", &Settings::aviDir, TrimmedText(aviDir_));
+  writer.Put("PICDIR", &Settings::picDir, TrimmedText(picDir_));
+  const std::string sound = TrimmedText(sndFile_);
+  const bool soundChanged = writer.Put("SNDFILE", &Settings::sndFile, sound);
+  writer.Put("SNDREPEAT", &Settings::sndRepeat, sndRepeat_->GetValue());
+  writer.Put("EXEFILE", &Settings::exeFile, TrimmedText(exeFile_));
+  writer.Put("EXEONCE", &Settings::exeOnce, exeOnce_->GetValue());
+  writer.Put("EXEPARAM", &Settings::exeParam, TrimmedText(exeParam_));
+  const int written = writer.Commit();
+  if (soundChanged) context_.Alarm().SetSoundFile(sound);
   return written;
 }
 
 void FolderFileDialog::OnOk(wxCommandEvent&) {
   Apply();
-  if (IsModal()) {
-    EndModal(wxID_OK);
-  } else {
-    Hide();
-  }
+  FinishDialog(this, wxID_OK);
 }
 
-void FolderFileDialog::OnCancel(wxCommandEvent&) {
-  if (IsModal()) {
-    EndModal(wxID_CANCEL);
-  } else {
-    Hide();
-  }
-}
+void FolderFileDialog::OnCancel(wxCommandEvent&) { FinishDialog(this, wxID_CANCEL); }
 
 }  // namespace qmr

@@ -16,35 +16,12 @@
 #include "app/gui/resource_images.h"
 #include "app/process.h"
 #include "config/ini_file.h"
-#include "config/password_scrambler.h"
 #include "config/settings.h"
 #include "delivery/dialup_connection.h"
+#include "dialogs/dialog_support.h"
 #include "dialogs/smtp_auth_dialog.h"
 
 namespace qmr {
-
-namespace {
-
-std::string TrimmedText(const wxString& text) { return TrimSpaces(std::string(text.utf8_str())); }
-
-// A label and its text field as one row of a two-column grid; the field is
-// named after the key it edits.
-wxTextCtrl* AddField(wxWindow* parent, wxFlexGridSizer* grid, const char* label, const char* key,
-                     const std::string& value, long style = 0) {
-  auto* field = new wxTextCtrl(parent, wxID_ANY, wxString::FromUTF8(value), wxDefaultPosition,
-                               wxSize(240, -1), style, wxDefaultValidator, key);
-  grid->Add(new wxStaticText(parent, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL);
-  grid->Add(field, 1, wxEXPAND);
-  return field;
-}
-
-wxFlexGridSizer* MakeGrid() {
-  auto* grid = new wxFlexGridSizer(2, 6, 6);
-  grid->AddGrowableCol(1);
-  return grid;
-}
-
-}  // namespace
 
 InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& context)
     : wxDialog(parent, wxID_ANY, "Internet account settings", wxDefaultPosition, wxDefaultSize,
@@ -85,10 +62,11 @@ InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& con
   // Email account.
   auto* mail = new wxStaticBoxSizer(wxVERTICAL, this, "Email account");
   wxWindow* mailBox = mail->GetStaticBox();
-  auto* mailGrid = MakeGrid();
-  mailTo_ = AddField(mailBox, mailGrid, "Mail to:    ", "MAILTO", s.mailTo);
-  mailFrom_ = AddField(mailBox, mailGrid, "Mail from:  ", "MAILFROM", s.mailFrom);
-  mailServer_ = AddField(mailBox, mailGrid, "SMTP server:", "MAILSERVER", s.mailServer);
+  wxFlexGridSizer* mailGrid = NewFieldGrid(2, 6);
+  mailTo_ = AddLabelledField(mailBox, mailGrid, "Mail to:    ", "MAILTO", s.mailTo, 240);
+  mailFrom_ = AddLabelledField(mailBox, mailGrid, "Mail from:  ", "MAILFROM", s.mailFrom, 240);
+  mailServer_ =
+      AddLabelledField(mailBox, mailGrid, "SMTP server:", "MAILSERVER", s.mailServer, 240);
   mail->Add(mailGrid, 0, wxEXPAND | wxALL, 6);
   auto* authRow = new wxBoxSizer(wxHORIZONTAL);
   mailAuth_ = new wxCheckBox(mailBox, wxID_ANY, "Server need authentication", wxDefaultPosition,
@@ -103,24 +81,16 @@ InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& con
   // FTP account.
   auto* ftp = new wxStaticBoxSizer(wxVERTICAL, this, "FTP account");
   wxWindow* ftpBox = ftp->GetStaticBox();
-  auto* ftpGrid = MakeGrid();
-  ftpServer_ = AddField(ftpBox, ftpGrid, "FTP server: ", "FTPSERVER", s.ftpServer);
-  ftpUser_ = AddField(ftpBox, ftpGrid, "User name:  ", "FTPUSER", s.ftpUser);
-  ftpPasswd_ = AddField(ftpBox, ftpGrid, "Password:   ", "FTPPASSWD", s.ftpPasswd, wxTE_PASSWORD);
-  ftpDir_ = AddField(ftpBox, ftpGrid, "Remote Dir.:", "FTPDIR", s.ftpDir);
+  wxFlexGridSizer* ftpGrid = NewFieldGrid(2, 6);
+  ftpServer_ = AddLabelledField(ftpBox, ftpGrid, "FTP server: ", "FTPSERVER", s.ftpServer, 240);
+  ftpUser_ = AddLabelledField(ftpBox, ftpGrid, "User name:  ", "FTPUSER", s.ftpUser, 240);
+  ftpPasswd_ = AddLabelledField(ftpBox, ftpGrid, "Password:   ", "FTPPASSWD", s.ftpPasswd, 240,
+                                wxTE_PASSWORD);
+  ftpDir_ = AddLabelledField(ftpBox, ftpGrid, "Remote Dir.:", "FTPDIR", s.ftpDir, 240);
   ftp->Add(ftpGrid, 0, wxEXPAND | wxALL, 6);
   top->Add(ftp, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->AddStretchSpacer();
-  auto* ok = new wxButton(this, kIdOk, "OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxRIGHT, 8);
-  buttons->Add(new wxButton(this, kIdCancel, "Cancel"));
-  top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
-
-  SetAffirmativeId(kIdOk);
-  SetEscapeId(kIdCancel);
+  AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
   CentreOnScreen();
 
@@ -130,63 +100,25 @@ InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& con
 }
 
 int InternetAccountsDialog::Apply() {
-  Settings s = context_.Settings().Get();
-  IniFile& ini = context_.SettingsFile();
-  int written = 0;
-  auto text = [&](const char* key, std::string& field, const std::string& now) {
-    if (now == field) return;
-    field = now;
-    ini.SetString(keys::kInternet, key, now);
-    ++written;
-  };
-  auto flag = [&](const char* key, bool& field, bool now) {
-    if (now == field) return;
-    field = now;
-    ini.SetInt(keys::kInternet, key, now ? 1 : 0);
-    ++written;
-  };
-
+  // Only this dialog's keys are taken over: the login dialog it opened has
+  // stored its own two already.
+  SettingsWriter writer(context_, keys::kInternet);
   // Nothing selected (no entries, or the stored one is gone) clears the
   // entry, which turns dialling off.
   const int selected = dialup_->GetSelection();
   const bool listed = selected >= 0 && selected < static_cast<int>(dialupNames_.size());
-  text("DIALUP", s.dialup, listed ? TrimSpaces(dialupNames_[selected]) : std::string());
-  flag("HANGUP", s.hangup, hangup_->GetValue());
-  text("MAILSERVER", s.mailServer, TrimmedText(mailServer_->GetValue()));
-  text("MAILFROM", s.mailFrom, TrimmedText(mailFrom_->GetValue()));
-  text("MAILTO", s.mailTo, TrimmedText(mailTo_->GetValue()));
-  flag("MAILAUTH", s.mailAuth, mailAuth_->GetValue());
-  text("FTPSERVER", s.ftpServer, TrimmedText(ftpServer_->GetValue()));
-  text("FTPUSER", s.ftpUser, TrimmedText(ftpUser_->GetValue()));
-  text("FTPDIR", s.ftpDir, TrimmedText(ftpDir_->GetValue()));
-  const std::string password = TrimmedText(ftpPasswd_->GetValue());
-  if (password != s.ftpPasswd) {
-    // In clear in memory, never in the file; an empty password is stored empty.
-    s.ftpPasswd = password;
-    std::string stored;
-    if (!password.empty()) PasswordScrambler::Scramble(password, stored);
-    ini.SetString(keys::kInternet, "FTPPASSWD", stored);
-    ++written;
-  }
-
-  if (written > 0) {
-    // Only this dialog's keys are taken over: the login dialog it opened
-    // has stored its own two already.
-    context_.Settings().Update([&](Settings& current) {
-      current.dialup = s.dialup;
-      current.hangup = s.hangup;
-      current.mailServer = s.mailServer;
-      current.mailFrom = s.mailFrom;
-      current.mailTo = s.mailTo;
-      current.mailAuth = s.mailAuth;
-      current.ftpServer = s.ftpServer;
-      current.ftpUser = s.ftpUser;
-      current.ftpDir = s.ftpDir;
-      current.ftpPasswd = s.ftpPasswd;
-    });
-  }
-  ini.Save();
-  return written;
+  writer.Put("DIALUP", &Settings::dialup,
+             listed ? TrimSpaces(dialupNames_[selected]) : std::string());
+  writer.Put("HANGUP", &Settings::hangup, hangup_->GetValue());
+  writer.Put("MAILSERVER", &Settings::mailServer, TrimmedText(mailServer_));
+  writer.Put("MAILFROM", &Settings::mailFrom, TrimmedText(mailFrom_));
+  writer.Put("MAILTO", &Settings::mailTo, TrimmedText(mailTo_));
+  writer.Put("MAILAUTH", &Settings::mailAuth, mailAuth_->GetValue());
+  writer.Put("FTPSERVER", &Settings::ftpServer, TrimmedText(ftpServer_));
+  writer.Put("FTPUSER", &Settings::ftpUser, TrimmedText(ftpUser_));
+  writer.Put("FTPDIR", &Settings::ftpDir, TrimmedText(ftpDir_));
+  writer.PutPassword("FTPPASSWD", &Settings::ftpPasswd, TrimmedText(ftpPasswd_));
+  return writer.Commit();
 }
 
 void InternetAccountsDialog::OnAuthentication(wxCommandEvent&) {
@@ -196,18 +128,9 @@ void InternetAccountsDialog::OnAuthentication(wxCommandEvent&) {
 
 void InternetAccountsDialog::OnOk(wxCommandEvent&) {
   Apply();
-  Finish(wxID_OK);
+  FinishDialog(this, wxID_OK);
 }
 
-void InternetAccountsDialog::OnCancel(wxCommandEvent&) { Finish(wxID_CANCEL); }
-
-void InternetAccountsDialog::Finish(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    SetReturnCode(code);
-    Hide();
-  }
-}
+void InternetAccountsDialog::OnCancel(wxCommandEvent&) { FinishDialog(this, wxID_CANCEL); }
 
 }  // namespace qmr

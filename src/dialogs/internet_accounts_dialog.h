@@ -35,7 +35,6 @@ class InternetAccountsDialog : public wxDialog {
   void OnAuthentication(wxCommandEvent& event);
   void OnOk(wxCommandEvent& event);
   void OnCancel(wxCommandEvent& event);
-  void Finish(int code);
 
   AppContext& context_;
   wxChoice* dialup_ = nullptr;

@@ -14,6 +14,7 @@
 #include "app/app_context.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "dialogs/dialog_support.h"
 #include "dialogs/folder_dialog.h"
 
 namespace qmr {
@@ -82,16 +83,7 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
   durationRow->Add(duration_);
   top->Add(durationRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->AddStretchSpacer();
-  auto* ok = new wxButton(this, kIdOk, "OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxRIGHT, 8);
-  buttons->Add(new wxButton(this, kIdCancel, "Cancel"));
-  top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
-
-  SetAffirmativeId(kIdOk);
-  SetEscapeId(kIdCancel);
+  AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
   CentreOnParent();
 
@@ -107,50 +99,21 @@ void MotionTriggerDialog::OnBrowse(wxCommandEvent&) {
 }
 
 int MotionTriggerDialog::Apply() {
-  Settings s = context_.Settings().Get();
-  IniFile& ini = context_.SettingsFile();
-  int written = 0;
+  // Only this dialog's keys are taken over: the folder dialog may have
+  // changed others while this one was open.
+  SettingsWriter writer(context_, keys::kMotion);
   for (int i = 0; i < kFlagCount; ++i) {
-    const bool now = flags_[i]->GetValue();
-    bool& value = s.*kFlags[i].field;
-    if (now == value) continue;
-    value = now;
-    ini.SetInt(keys::kMotion, kFlags[i].key, now ? 1 : 0);
-    ++written;
+    writer.Put(kFlags[i].key, kFlags[i].field, flags_[i]->GetValue());
   }
-  const int duration = duration_->GetValue();
-  if (duration != s.duration) {
-    s.duration = duration;
-    ini.SetInt(keys::kMotion, "DURATION", duration);
-    ++written;
-  }
-  if (written > 0) {
-    // Only this dialog's keys are taken over: the folder dialog may have
-    // changed others while this one was open.
-    context_.Settings().Update([&](Settings& current) {
-      for (const FlagInfo& f : kFlags) current.*f.field = s.*f.field;
-      current.duration = s.duration;
-    });
-  }
-  ini.Save();
-  return written;
+  writer.Put("DURATION", &Settings::duration, duration_->GetValue());
+  return writer.Commit();
 }
 
 void MotionTriggerDialog::OnOk(wxCommandEvent&) {
   Apply();
-  if (IsModal()) {
-    EndModal(wxID_OK);
-  } else {
-    Hide();
-  }
+  FinishDialog(this, wxID_OK);
 }
 
-void MotionTriggerDialog::OnCancel(wxCommandEvent&) {
-  if (IsModal()) {
-    EndModal(wxID_CANCEL);
-  } else {
-    Hide();
-  }
-}
+void MotionTriggerDialog::OnCancel(wxCommandEvent&) { FinishDialog(this, wxID_CANCEL); }
 
 }  // namespace qmr

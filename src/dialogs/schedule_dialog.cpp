@@ -17,6 +17,7 @@
 #include "app/gui/resource_images.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
+#include "dialogs/dialog_support.h"
 #include "dialogs/motion_trigger_dialog.h"
 
 namespace qmr {
@@ -88,16 +89,7 @@ ScheduleDialog::ScheduleDialog(wxWindow* parent, AppContext& context, CameraEntr
   stopBox->Add(stopRow, 0, wxALL, 4);
   top->Add(stopBox, 0, wxEXPAND | wxLEFT | wxRIGHT, 8);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->AddStretchSpacer();
-  auto* ok = new wxButton(this, kIdOk, "OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxRIGHT, 8);
-  buttons->Add(new wxButton(this, kIdCancel, "Cancel"));
-  top->Add(buttons, 0, wxEXPAND | wxALL, 8);
-
-  SetAffirmativeId(kIdOk);
-  SetEscapeId(kIdCancel);
+  AddOkCancelRow(this, top, kIdOk, kIdCancel, wxALL);
   SetSizerAndFit(top);
   CentreOnParent();
 
@@ -167,18 +159,9 @@ void ScheduleDialog::OnTrigger(wxCommandEvent&) {
 }
 
 void ScheduleDialog::OnOk(wxCommandEvent&) {
-  if (Apply()) Finish(wxID_OK);
+  if (Apply()) FinishDialog(this, wxID_OK);
 }
 
-void ScheduleDialog::OnCancel(wxCommandEvent&) { Finish(wxID_CANCEL); }
-
-void ScheduleDialog::Finish(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    SetReturnCode(code);
-    Hide();
-  }
-}
+void ScheduleDialog::OnCancel(wxCommandEvent&) { FinishDialog(this, wxID_CANCEL); }
 
 }  // namespace qmr

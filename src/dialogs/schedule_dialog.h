@@ -44,7 +44,6 @@ class ScheduleDialog : public wxDialog {
   void OnTrigger(wxCommandEvent& event);
   void OnOk(wxCommandEvent& event);
   void OnCancel(wxCommandEvent& event);
-  void Finish(int code);
 
   AppContext& context_;
   CameraEntry& entry_;

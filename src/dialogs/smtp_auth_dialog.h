@@ -28,7 +28,6 @@ class SmtpAuthDialog : public wxDialog {
  private:
   void OnOk(wxCommandEvent& event);
   void OnCancel(wxCommandEvent& event);
-  void Finish(int code);
 
   AppContext& context_;
   wxTextCtrl* user_ = nullptr;

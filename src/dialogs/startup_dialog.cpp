@@ -10,6 +10,7 @@
 #include "app/gui/resource_images.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "dialogs/dialog_support.h"
 
 namespace qmr {
 
@@ -34,15 +35,9 @@ StartupDialog::StartupDialog(wxWindow* parent, AppContext& context)
   row->Add(picture, 0, wxALL, 10);
   row->Add(group, 1, wxEXPAND | wxALL, 10);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  auto* ok = new wxButton(this, wxID_OK, "OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxALL, 5);
-  buttons->Add(new wxButton(this, wxID_CANCEL, "Cancel"), 0, wxALL, 5);
-
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(row, 1, wxEXPAND);
-  top->Add(buttons, 0, wxALIGN_CENTER | wxBOTTOM, 5);
+  AddCentredOkCancelRow(this, top, wxID_OK, wxID_CANCEL);
   SetSizerAndFit(top);
   CentreOnParent();
 
@@ -56,31 +51,13 @@ StartupDialog::StartupDialog(wxWindow* parent, AppContext& context)
 }
 
 int StartupDialog::Apply() {
-  struct Flag {
-    wxCheckBox* box;
-    bool Settings::*field;
-    const char* key;
-  };
   // The order the keys are written in.
-  const Flag flags[] = {{openAll_, &Settings::openAll, "OPENALL"},
-                        {detect_, &Settings::detect, "DETECT"},
-                        {minMain_, &Settings::minMain, "MINMAIN"},
-                        {maxView_, &Settings::maxView, "MAXVIEW"}};
-  int written = 0;
-  IniFile& ini = context_.SettingsFile();
-  context_.Settings().Update([&](Settings& s) {
-    for (const Flag& f : flags) {
-      const bool state = f.box->GetValue();
-      if (state == s.*(f.field)) continue;
-      s.*(f.field) = state;
-      ini.SetInt(keys::kStartup, f.key, state ? 1 : 0);
-      ++written;
-    }
-  });
-  // A file that cannot be written is not reported: the new flags hold in
-  // memory until the program ends.
-  ini.Save();
-  return written;
+  SettingsWriter writer(context_, keys::kStartup);
+  writer.Put("OPENALL", &Settings::openAll, openAll_->GetValue());
+  writer.Put("DETECT", &Settings::detect, detect_->GetValue());
+  writer.Put("MINMAIN", &Settings::minMain, minMain_->GetValue());
+  writer.Put("MAXVIEW", &Settings::maxView, maxView_->GetValue());
+  return writer.Commit();
 }
 
 void StartupDialog::OnOk(wxCommandEvent&) {

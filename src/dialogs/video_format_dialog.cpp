@@ -17,6 +17,7 @@
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"
 #include "config/ini_file.h"
+#include "dialogs/dialog_support.h"
 
 namespace qmr {
 
@@ -53,12 +54,7 @@ VideoFormatDialog::VideoFormatDialog(CameraFrame& camera)
   colourRow->Add(colourButton_, 0);
   top->Add(colourRow, 0, wxALL, 6);
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->Add(new wxButton(this, kIdDefault, "Default"), 0, wxALL, 4);
-  buttons->AddStretchSpacer();
-  buttons->Add(new wxButton(this, wxID_OK, "OK"), 0, wxALL, 4);
-  buttons->Add(new wxButton(this, wxID_CANCEL, "Cancel"), 0, wxALL, 4);
-  top->Add(buttons, 0, wxALL | wxEXPAND, 4);
+  AddDefaultOkCancelRow(this, top, kIdDefault);
   SetSizerAndFit(top);
 
   Fill();

@@ -15,6 +15,7 @@
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"
 #include "config/ini_file.h"
+#include "dialogs/dialog_support.h"
 
 namespace qmr {
 
@@ -49,12 +50,7 @@ VideoPropertyDialog::VideoPropertyDialog(CameraFrame& camera)
     grid->Add(row.autoBox, 0, wxALIGN_CENTER_VERTICAL);
   }
   top->Add(grid, 0, wxALL, 8);
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->Add(new wxButton(this, kIdDefault, "Default"), 0, wxALL, 4);
-  buttons->AddStretchSpacer();
-  buttons->Add(new wxButton(this, wxID_OK, "OK"), 0, wxALL, 4);
-  buttons->Add(new wxButton(this, wxID_CANCEL, "Cancel"), 0, wxALL, 4);
-  top->Add(buttons, 0, wxALL | wxEXPAND, 4);
+  AddDefaultOkCancelRow(this, top, kIdDefault);
   SetSizerAndFit(top);
 
   Fill();

@@ -19,6 +19,7 @@
 #include "app/app_context.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "dialogs/dialog_support.h"
 #include "dialogs/zone_canvas.h"
 #include "motion/motion_detector.h"
 #include "motion/zone_rules.h"
@@ -164,7 +165,7 @@ void ZoneEditorDialog::BuildControls(const wxImage& picture) {
   Bind(wxEVT_BUTTON, &ZoneEditorDialog::OnRules, this, kIdRules);
   Bind(wxEVT_BUTTON, &ZoneEditorDialog::OnOk, this, wxID_OK);
   Bind(wxEVT_BUTTON, &ZoneEditorDialog::OnCancel, this, wxID_CANCEL);
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Finish(wxID_CANCEL); });
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { FinishDialog(this, wxID_CANCEL); });
 
   auto* controls = new wxBoxSizer(wxHORIZONTAL);
   controls->Add(colours, 0, wxRIGHT, 16);
@@ -335,18 +336,9 @@ bool ZoneEditorDialog::Apply() {
 }
 
 void ZoneEditorDialog::OnOk(wxCommandEvent&) {
-  if (Apply()) Finish(wxID_OK);
+  if (Apply()) FinishDialog(this, wxID_OK);
 }
 
-void ZoneEditorDialog::OnCancel(wxCommandEvent&) { Finish(wxID_CANCEL); }
-
-void ZoneEditorDialog::Finish(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    SetReturnCode(code);
-    Hide();
-  }
-}
+void ZoneEditorDialog::OnCancel(wxCommandEvent&) { FinishDialog(this, wxID_CANCEL); }
 
 }  // namespace qmr

@@ -71,7 +71,6 @@ class ZoneEditorDialog : public wxDialog {
   void OnOk(wxCommandEvent& event);
   void OnCancel(wxCommandEvent& event);
   void ShowColour(wxButton* button, const Rgb& colour);
-  void Finish(int code);
 
   AppContext& context_;
   std::string cameraName_;
