@@ -210,16 +210,3 @@ TEST_F(DialogsTest, MotionTriggerDialogWritesOnlyWhatChanged) {
 
 }  // namespace
 }  // namespace qmr
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  wxApp::SetInstance(new wxApp());
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    std::fprintf(stderr, "no display\n");
-    return 1;
-  }
-  const int result = RUN_ALL_TESTS();
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return result;
-}

@@ -271,22 +271,3 @@ TEST_F(ZoneEditorTest, ColourChoiceIsSavedAtOnceAndRulesWindowListsTheRules) {
 
 }  // namespace
 }  // namespace qmr
-
-class ZoneEditorTestApp : public wxApp {
- public:
-  bool OnInit() override { return true; }
-};
-
-wxIMPLEMENT_APP_NO_MAIN(ZoneEditorTestApp);
-
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    std::fprintf(stderr, "cannot initialise wxWidgets (no display?)\n");
-    return 1;
-  }
-  const int result = RUN_ALL_TESTS();
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return result;
-}

@@ -157,24 +157,5 @@ TEST_F(CompressorDialogTest, ChoosingALineStoresItsCodeAndCancelWritesNothing) {
   EXPECT_EQ(context_.settings.Get().fccHandler, MakeFourCC("AAAA"));
 }
 
-class TestApp : public wxApp {
- public:
-  bool OnInit() override { return true; }
-};
-
 }  // namespace
 }  // namespace qmr
-
-wxIMPLEMENT_APP_NO_MAIN(qmr::TestApp);
-
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    std::fprintf(stderr, "cannot initialise wxWidgets (no display?)\n");
-    return 1;
-  }
-  const int result = RUN_ALL_TESTS();
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return result;
-}
