@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/videodev2.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,10 +41,10 @@ int NodeNumber(const char* name) {
   return std::atoi(name + 5);
 }
 
-int Ioctl(int fd, unsigned long request, void* arg) {
+int Ioctl(V4l2Api& api, int fd, unsigned long request, void* arg) {
   int rc;
   do {
-    rc = ioctl(fd, request, arg);
+    rc = api.Ioctl(fd, request, arg);
   } while (rc == -1 && errno == EINTR);
   return rc;
 }
@@ -85,7 +83,7 @@ CameraEntry& AppendCameraEntry(std::vector<std::unique_ptr<CameraEntry>>& camera
   return *cameras.back();
 }
 
-std::vector<V4l2Node> ListV4l2CaptureNodes(const std::string& devFolder) {
+std::vector<V4l2Node> ListV4l2CaptureNodes(const std::string& devFolder, V4l2Api& api) {
   std::vector<std::pair<int, std::string>> found;
   if (DIR* dir = opendir(devFolder.c_str())) {
     while (dirent* ent = readdir(dir)) {
@@ -97,11 +95,11 @@ std::vector<V4l2Node> ListV4l2CaptureNodes(const std::string& devFolder) {
   std::sort(found.begin(), found.end());
   std::vector<V4l2Node> nodes;
   for (const auto& [number, path] : found) {
-    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = api.Open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     v4l2_capability cap{};
-    const bool ok = Ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
-    close(fd);
+    const bool ok = Ioctl(api, fd, VIDIOC_QUERYCAP, &cap) == 0;
+    api.Close(fd);
     if (!ok) continue;
     const std::uint32_t caps =
         (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
@@ -115,9 +113,10 @@ std::vector<V4l2Node> ListV4l2CaptureNodes(const std::string& devFolder) {
   return nodes;
 }
 
-bool EnumerateDevices(std::vector<std::unique_ptr<CameraEntry>>& cameras, const IniFile& settings) {
+bool EnumerateDevices(std::vector<std::unique_ptr<CameraEntry>>& cameras, const IniFile& settings,
+                      const std::string& devFolder, V4l2Api& api) {
   const std::size_t before = cameras.size();
-  for (const V4l2Node& node : ListV4l2CaptureNodes()) {
+  for (const V4l2Node& node : ListV4l2CaptureNodes(devFolder, api)) {
     AppendCameraEntry(cameras, node.card, SourceKind::V4l2, node.path);
   }
   for (const std::string& key : settings.GetKeys(kStreamsSection)) {

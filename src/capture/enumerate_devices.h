@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "capture/camera_entry.h"
+#include "capture/v4l2_api.h"
 
 namespace qmr {
 
 class IniFile;
 
 // Appends one entry per camera found; false when none was found at all.
-bool EnumerateDevices(std::vector<std::unique_ptr<CameraEntry>>& cameras, const IniFile& settings);
+// The local devices are the video nodes of devFolder, asked through api.
+bool EnumerateDevices(std::vector<std::unique_ptr<CameraEntry>>& cameras, const IniFile& settings,
+                      const std::string& devFolder = "/dev", V4l2Api& api = KernelV4l2Api());
 
 // The naming rule: "%s   NO.%d" from the friendly name and (the number of
 // entries already listed whose name contains it) + 1, with each of the 24
@@ -31,6 +34,7 @@ struct V4l2Node {
   std::string path;
   std::string card;
 };
-std::vector<V4l2Node> ListV4l2CaptureNodes(const std::string& devFolder = "/dev");
+std::vector<V4l2Node> ListV4l2CaptureNodes(const std::string& devFolder = "/dev",
+                                           V4l2Api& api = KernelV4l2Api());
 
 }  // namespace qmr

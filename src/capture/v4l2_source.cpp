@@ -1,10 +1,7 @@
 #include "capture/v4l2_source.h"
 
 #include <fcntl.h>
-#include <libv4l2.h>
 #include <linux/videodev2.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,8 +41,8 @@ int RateOf(const v4l2_fract& interval) {
 
 }  // namespace
 
-V4l2Source::V4l2Source(std::string path, std::string name)
-    : path_(std::move(path)), name_(std::move(name)) {}
+V4l2Source::V4l2Source(std::string path, std::string name, V4l2Api& api)
+    : path_(std::move(path)), name_(std::move(name)), api_(api) {}
 
 V4l2Source::~V4l2Source() { Close(); }
 
@@ -53,13 +50,13 @@ int V4l2Source::IoctlLocked(unsigned long request, void* argument) {
   if (fd_ < 0) return -1;
   int rc;
   do {
-    rc = v4l2_ioctl(fd_, request, argument);
+    rc = api_.Ioctl(fd_, request, argument);
   } while (rc == -1 && errno == EINTR);
   return rc;
 }
 
 bool V4l2Source::OpenDevice() {
-  fd_ = v4l2_open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  fd_ = api_.Open(path_, O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) return false;
   v4l2_capability cap{};
   if (IoctlLocked(VIDIOC_QUERYCAP, &cap) != 0) {
@@ -78,7 +75,7 @@ bool V4l2Source::OpenDevice() {
 }
 
 void V4l2Source::CloseDevice() {
-  if (fd_ >= 0) v4l2_close(fd_);
+  if (fd_ >= 0) api_.Close(fd_);
   fd_ = -1;
 }
 
@@ -128,10 +125,14 @@ void V4l2Source::ReadFormatLocked() {
   }
   v4l2_streamparm parm{};
   parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (IoctlLocked(VIDIOC_G_PARM, &parm) == 0) {
-    // A time per frame of zero or over a second gives no usable rate.
-    rate_ = std::max(1, RateOf(parm.parm.capture.timeperframe));
+  const v4l2_fract& interval = parm.parm.capture.timeperframe;
+  if (IoctlLocked(VIDIOC_G_PARM, &parm) == 0 && interval.numerator != 0 &&
+      interval.denominator != 0) {
+    // Slower than a frame a second counts as 1.
+    rate_ = std::max(1, RateOf(interval));
   } else if (rate_ < 1) {
+    // A camera that does not say its rate: a webcam's usual one, rather
+    // than 1, which would make recordings play far too slowly.
     rate_ = 30;
   }
 }
@@ -249,7 +250,7 @@ bool V4l2Source::SetFormat(int width, int height, int frameRate) {
       height = height_;
     }
   }
-  const int oldWidth = width_, oldHeight = height_;
+  const int oldWidth = width_, oldHeight = height_, oldRate = rate_;
   bool ok = ApplyFormatLocked(width, height);
   if (!ok && errno == EBUSY) {
     // The read stream of an earlier run still holds the buffers: reopen.
@@ -258,7 +259,10 @@ bool V4l2Source::SetFormat(int width, int height, int frameRate) {
   }
   // The driver picks the nearest size it has; anything else is a refusal.
   if (ok && (width_ != width || height_ != height)) {
+    // Setting a size also resets the camera's frame rate: put both back.
     ApplyFormatLocked(oldWidth, oldHeight);
+    ApplyRateLocked(std::max(1, oldRate));
+    ReadFormatLocked();
     return false;
   }
   if (!ok) return false;
@@ -403,7 +407,7 @@ void V4l2Source::Run() {
     }
     if (static_cast<int>(buffer.size()) < size) buffer.resize(static_cast<std::size_t>(size));
     pollfd p{fd, POLLIN, 0};
-    const int ready = poll(&p, 1, 200);
+    const int ready = api_.Poll(&p, 1, 200);
     if (ready < 0 && errno != EINTR) {
       ended = std::strerror(errno);
       break;
@@ -411,7 +415,7 @@ void V4l2Source::Run() {
     if (ready <= 0) continue;
     // libv4l2 emulates read() over streaming buffers where the driver has
     // no read of its own, converting to BGR24 on the way.
-    const int n = static_cast<int>(v4l2_read(fd, buffer.data(), static_cast<std::size_t>(size)));
+    const int n = static_cast<int>(api_.Read(fd, buffer.data(), static_cast<std::size_t>(size)));
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
       // A removed camera answers ENODEV at once; other errors may pass.

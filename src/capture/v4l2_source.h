@@ -12,12 +12,15 @@
 
 #include "app/process.h"
 #include "capture/frame_source.h"
+#include "capture/v4l2_api.h"
 
 namespace qmr {
 
 class V4l2Source : public FrameSource {
  public:
-  V4l2Source(std::string path, std::string name);
+  // api: the device calls (libv4l2 in the program; a simulated camera in
+  // tests). It must outlive the source.
+  V4l2Source(std::string path, std::string name, V4l2Api& api = LibV4l2Api());
   ~V4l2Source() override;
 
   bool Open() override;
@@ -48,6 +51,7 @@ class V4l2Source : public FrameSource {
 
   const std::string path_;
   const std::string name_;
+  V4l2Api& api_;
   mutable std::mutex mutex_;  // the descriptor and the format fields
   int fd_ = -1;
   std::string card_;

@@ -1,0 +1,79 @@
+// A simulated USB webcam behind the V4L2 calls, as a program sees it through
+// libv4l2: the camera's own formats (YUYV, MJPEG) plus the converted BGR24
+// and RGB24, three discrete sizes with their frame intervals, the usual
+// picture controls, pictures by read(), and unplugging. Each node opened by
+// path is a separate camera; a node can also be a metadata node (no video
+// capture in its device caps), as USB cameras register next to their video
+// node.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "capture/v4l2_api.h"
+
+namespace qmr::testing {
+
+class FakeV4l2Device : public V4l2Api {
+ public:
+  // The pixel a picture holds at (x, y), counting rows from the top: blue =
+  // x, green = y, red = the picture number (each modulo 256).
+  static void Pixel(int x, int y, std::uint32_t picture, std::uint8_t bgr[3]);
+
+  // A capture node (the webcam) or, with capture false, a metadata node.
+  void AddNode(const std::string& path, const std::string& card, bool capture = true);
+
+  // The node has no frame-rate control: no frame intervals, and the
+  // streaming parameters name no time per frame.
+  void RemoveFrameRateControl(const std::string& path);
+
+  // Every call on the node's open descriptors fails with ENODEV from now
+  // on (close still succeeds), and the node can no longer be opened.
+  void Unplug(const std::string& path);
+
+  // Inspection for tests.
+  std::int32_t Control(const std::string& path, std::uint32_t id);
+  int OpenCount(const std::string& path);
+  std::uint32_t PicturesRead(const std::string& path);
+
+  int Open(const std::string& path, int flags) override;
+  int Close(int fd) override;
+  int Ioctl(int fd, unsigned long request, void* argument) override;
+  ssize_t Read(int fd, void* buffer, std::size_t size) override;
+  int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
+
+ private:
+  struct Node {
+    std::string card;
+    bool capture = true;
+    bool unplugged = false;
+    bool fixedRate = false;
+    std::uint32_t pixelFormat = V4L2_PIX_FMT_YUYV;
+    std::uint32_t width = 640, height = 480;
+    v4l2_fract interval{1, 30};
+    std::map<std::uint32_t, std::int32_t> controls;
+    int streamingFd = -1;  // the descriptor whose read() started streaming
+    int openCount = 0;
+    std::uint32_t pictures = 0;
+  };
+
+  Node* NodeOfLocked(int fd);
+  int QueryCap(const Node& node, v4l2_capability& cap);
+  int TryFormat(v4l2_format& fmt);
+  int Parm(Node& node, v4l2_streamparm& parm, bool set);
+  int QueryControl(const Node& node, v4l2_queryctrl& query);
+  int SetControl(Node& node, const v4l2_control& control);
+
+  std::mutex mutex_;
+  std::map<std::string, std::unique_ptr<Node>> nodes_;
+  std::map<int, Node*> fds_;
+  int nextFd_ = 1000;  // far above any real descriptor of the test
+};
+
+}  // namespace qmr::testing

@@ -1,0 +1,324 @@
+// The V4L2 camera source and the camera list over a simulated USB webcam:
+// capabilities, formats, pictures, controls, unplugging and node listing.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_device.h"
+#include "capture/enumerate_devices.h"
+#include "capture/v4l2_source.h"
+#include "config/ini_file.h"
+#include "delivery/log_file.h"
+#include "fake_v4l2_device.h"
+
+namespace qmr {
+namespace {
+
+using testing::FakeV4l2Device;
+
+constexpr const char* kPath = "/fake/video0";
+constexpr const char* kCard = "Desk Camera";
+
+class V4l2Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qmr_v4l2_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    SetApplicationFolder(dir_);
+    LogFile::ResetPath();
+    StopFlag.store(0);
+    fake_.AddNode(kPath, kCard);
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+  }
+  std::string ReadLog() {
+    std::ifstream in(LogFile::Path());
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::unique_ptr<CaptureDevice> OpenDevice() {
+    auto device = std::make_unique<CaptureDevice>();
+    EXPECT_TRUE(device->Open(std::make_unique<V4l2Source>(kPath, "", fake_)));
+    return device;
+  }
+  std::string dir_;
+  FakeV4l2Device fake_;
+};
+
+TEST_F(V4l2Test, CapabilitiesAreTheCamerasSizesWithTheirFrameRates) {
+  V4l2Source source(kPath, "Desk Camera   NO.1", fake_);
+  ASSERT_TRUE(source.Open());
+  EXPECT_EQ(source.DeviceName(), kCard);
+  // Opened at the camera's own size, in BGR24.
+  int width = 0, height = 0, rate = 0;
+  ASSERT_TRUE(source.GetFormat(width, height, rate));
+  EXPECT_EQ(width, 640);
+  EXPECT_EQ(height, 480);
+  EXPECT_EQ(rate, 30);
+
+  // Four formats list the same three sizes: each size is one capability.
+  struct Expected {
+    int width, height, minRate, maxRate;
+  };
+  const Expected expected[] = {{640, 480, 15, 30}, {320, 240, 5, 30}, {160, 120, 5, 30}};
+  ASSERT_EQ(source.CapabilityCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    VideoCapability c;
+    ASSERT_TRUE(source.GetCapability(i, c));
+    EXPECT_EQ(c.inputWidth, expected[i].width);
+    EXPECT_EQ(c.inputHeight, expected[i].height);
+    EXPECT_EQ(c.minWidth, expected[i].width);
+    EXPECT_EQ(c.maxWidth, expected[i].width);
+    EXPECT_EQ(c.minHeight, expected[i].height);
+    EXPECT_EQ(c.maxHeight, expected[i].height);
+    EXPECT_EQ(c.granularityX, 0);
+    EXPECT_EQ(c.minFrameRate, expected[i].minRate);
+    EXPECT_EQ(c.maxFrameRate, expected[i].maxRate);
+  }
+  VideoCapability c;
+  EXPECT_FALSE(source.GetCapability(3, c));
+  EXPECT_FALSE(source.GetCapability(-1, c));
+}
+
+TEST_F(V4l2Test, CameraWithoutFrameRateControlKeepsAUsableRate) {
+  // Such a camera names no time per frame; a rate of 1 would make the
+  // frame thread and recordings run at a crawl.
+  fake_.RemoveFrameRateControl(kPath);
+  auto device = OpenDevice();
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(rate, 30);
+  VideoCapability c;
+  ASSERT_TRUE(device->GetCapability(0, c));
+  EXPECT_EQ(c.maxFrameRate, 30);
+  EXPECT_EQ(c.minFrameRate, 1);
+  const BitmapInfoHeader small = MakeRgb24Header(320, 240);
+  ASSERT_TRUE(device->SetFormat(&small, 15));
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 320);
+  EXPECT_EQ(rate, 30);
+}
+
+// Counts the pixels of a bottom-up frame that differ from the camera's
+// top-down picture (red, the picture number, is not compared).
+int WrongPixels(const VideoFrame& frame) {
+  const int width = frame.Width(), height = frame.Height();
+  int wrong = 0;
+  for (int row = 0; row < height; ++row) {
+    const std::uint8_t* p = frame.pixels.Data() + static_cast<std::size_t>(row) * width * 3;
+    for (int x = 0; x < width; ++x, p += 3) {
+      std::uint8_t bgr[3];
+      FakeV4l2Device::Pixel(x, height - 1 - row, 0, bgr);
+      if (p[0] != bgr[0] || p[1] != bgr[1]) ++wrong;
+    }
+  }
+  return wrong;
+}
+
+TEST_F(V4l2Test, FormatRoundTripAndPicturesArriveBottomUp) {
+  auto device = OpenDevice();
+  const BitmapInfoHeader small = MakeRgb24Header(320, 240);
+  ASSERT_TRUE(device->SetFormat(&small, 15));
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 320);
+  EXPECT_EQ(header.height, 240);
+  EXPECT_EQ(rate, 15);
+
+  ASSERT_TRUE(device->Start());
+  VideoFrame frame;
+  ASSERT_TRUE(device->RequestFrame(frame));
+  ASSERT_EQ(frame.Width(), 320);
+  ASSERT_EQ(frame.Height(), 240);
+  ASSERT_EQ(frame.pixels.Length(), 320 * 240 * 3);
+  EXPECT_EQ(WrongPixels(frame), 0);
+  // The size cannot change under a running stream.
+  const BitmapInfoHeader large = MakeRgb24Header(640, 480);
+  EXPECT_FALSE(device->SetFormat(&large, 30));
+  ASSERT_TRUE(device->Stop());
+
+  // A size the camera lacks is refused (it would answer with its nearest
+  // one), and the size and frame rate stay as they were, although the
+  // camera falls back to its fastest rate whenever the size is set.
+  const BitmapInfoHeader odd = MakeRgb24Header(300, 200);
+  EXPECT_FALSE(device->SetFormat(&odd, 15));
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 320);
+  EXPECT_EQ(header.height, 240);
+  EXPECT_EQ(rate, 15);
+
+  // The finished stream still holds the camera; a new size reopens it. A
+  // rate the size lacks becomes the nearest one it has.
+  ASSERT_TRUE(device->SetFormat(&large, 12));
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 640);
+  EXPECT_EQ(rate, 15);
+  EXPECT_EQ(fake_.OpenCount(kPath), 1);
+  ASSERT_TRUE(device->Start());
+  ASSERT_TRUE(device->RequestFrame(frame));
+  ASSERT_EQ(frame.Width(), 640);
+  ASSERT_EQ(frame.Height(), 480);
+  EXPECT_EQ(WrongPixels(frame), 0);
+
+  // No size asked for: the largest the camera has.
+  ASSERT_TRUE(device->Stop());
+  ASSERT_TRUE(device->SetFormat(&small, 30));
+  ASSERT_TRUE(device->SetFormat(nullptr, 30));
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 640);
+  EXPECT_EQ(header.height, 480);
+  EXPECT_EQ(rate, 30);
+  device->Close();
+  EXPECT_EQ(fake_.OpenCount(kPath), 0);
+}
+
+TEST_F(V4l2Test, PropertiesDriveTheirControlsAndAutomaticModes) {
+  V4l2Source source(kPath, "", fake_);
+  ASSERT_TRUE(source.Open());
+  PropertyRange range;
+  long value = 0, flags = 0;
+
+  ASSERT_TRUE(source.GetPropertyRange(kPropBrightness, range));
+  EXPECT_EQ(range.minimum, -64);
+  EXPECT_EQ(range.maximum, 64);
+  EXPECT_EQ(range.defaultValue, 0);
+  EXPECT_EQ(range.flags, kPropertyFlagManual);
+  ASSERT_TRUE(source.SetProperty(kPropBrightness, -20, kPropertyFlagManual));
+  EXPECT_EQ(fake_.Control(kPath, V4L2_CID_BRIGHTNESS), -20);
+  ASSERT_TRUE(source.GetProperty(kPropBrightness, value, flags));
+  EXPECT_EQ(value, -20);
+  EXPECT_EQ(flags, kPropertyFlagManual);
+  ASSERT_TRUE(source.SetProperty(kPropContrast, 50, kPropertyFlagManual));
+  EXPECT_EQ(fake_.Control(kPath, V4L2_CID_CONTRAST), 50);
+
+  // Controls the camera lacks are reported missing, not invented.
+  for (int p : {kPropHue, kPropSaturation, kPropColorEnable}) {
+    EXPECT_FALSE(source.GetPropertyRange(p, range)) << p;
+    EXPECT_FALSE(source.GetProperty(p, value, flags)) << p;
+    EXPECT_FALSE(source.SetProperty(p, 1, kPropertyFlagManual)) << p;
+  }
+  EXPECT_FALSE(source.GetProperty(kVideoPropertyCount, value, flags));
+  EXPECT_FALSE(source.SetProperty(-1, 0, kPropertyFlagManual));
+
+  // Each of these starts automatic; the camera refuses a manual value until
+  // its automatic mode is off.
+  struct Automatic {
+    int property;
+    std::uint32_t valueId, autoId;
+    long minimum, maximum, manualValue;
+    std::int32_t autoOn, autoOff;
+  };
+  const Automatic automatic[] = {
+      {kPropWhiteBalance, V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE, 2800,
+       6500, 5000, 1, 0},
+      {kPropGain, V4L2_CID_GAIN, V4L2_CID_AUTOGAIN, 0, 100, 70, 1, 0},
+      {kPropExposure, V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO, 3, 2047, 500,
+       V4L2_EXPOSURE_APERTURE_PRIORITY, V4L2_EXPOSURE_MANUAL},
+  };
+  for (const Automatic& a : automatic) {
+    SCOPED_TRACE(kPropertyNames[a.property]);
+    ASSERT_TRUE(source.GetPropertyRange(a.property, range));
+    EXPECT_EQ(range.minimum, a.minimum);
+    EXPECT_EQ(range.maximum, a.maximum);
+    EXPECT_EQ(range.flags, kPropertyFlagManual | kPropertyFlagAuto);
+    ASSERT_TRUE(source.GetProperty(a.property, value, flags));
+    EXPECT_EQ(flags, kPropertyFlagAuto);
+
+    ASSERT_TRUE(source.SetProperty(a.property, a.manualValue, kPropertyFlagManual));
+    EXPECT_EQ(fake_.Control(kPath, a.autoId), a.autoOff);
+    EXPECT_EQ(fake_.Control(kPath, a.valueId), a.manualValue);
+    ASSERT_TRUE(source.GetProperty(a.property, value, flags));
+    EXPECT_EQ(value, a.manualValue);
+    EXPECT_EQ(flags, kPropertyFlagManual);
+
+    // Back to automatic: the manual value is left alone.
+    ASSERT_TRUE(source.SetProperty(a.property, a.minimum, kPropertyFlagAuto));
+    EXPECT_EQ(fake_.Control(kPath, a.autoId), a.autoOn);
+    EXPECT_EQ(fake_.Control(kPath, a.valueId), a.manualValue);
+    ASSERT_TRUE(source.GetProperty(a.property, value, flags));
+    EXPECT_EQ(flags, kPropertyFlagAuto);
+  }
+}
+
+TEST_F(V4l2Test, UnpluggedCameraEndsItsStreamOnce) {
+  auto device = OpenDevice();
+  const BitmapInfoHeader tiny = MakeRgb24Header(160, 120);
+  ASSERT_TRUE(device->SetFormat(&tiny, 30));
+  ASSERT_TRUE(device->Start());
+  VideoFrame frame;
+  ASSERT_TRUE(device->RequestFrame(frame));
+
+  fake_.Unplug(kPath);
+  const std::string line = std::string("Camera ") + kCard + " stopped: the device was removed";
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (ReadLog().find(line) == std::string::npos && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const std::uint32_t pictures = fake_.PicturesRead(kPath);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string log = ReadLog();
+  const auto first = log.find(line);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos) << log;
+  EXPECT_EQ(fake_.PicturesRead(kPath), pictures);
+
+  EXPECT_FALSE(device->RequestFrame(frame, 300));
+  long value = 0, flags = 0;
+  EXPECT_FALSE(device->GetProperty(kPropBrightness, value, flags));
+  EXPECT_FALSE(device->SetFormat(&tiny, 30));
+  EXPECT_TRUE(device->Stop());
+  device->Close();
+  EXPECT_EQ(fake_.OpenCount(kPath), 0);
+  // The node is gone, so the camera cannot be opened again.
+  CaptureDevice again;
+  EXPECT_FALSE(again.Open(std::make_unique<V4l2Source>(kPath, "", fake_)));
+}
+
+TEST_F(V4l2Test, CameraListHasCaptureNodesInNumberOrder) {
+  // Node files to list; the simulated camera answers for them by path.
+  const char* files[] = {"video10", "video2", "video1", "video0", "video5", "video0a", "media0"};
+  for (const char* f : files) std::ofstream(dir_ + "/" + f) << "";
+  fake_.AddNode(dir_ + "/video0", kCard);
+  fake_.AddNode(dir_ + "/video1", kCard, false);  // its metadata node
+  fake_.AddNode(dir_ + "/video2", kCard);
+  fake_.AddNode(dir_ + "/video10", "Door Camera   ");
+  // video5 is no device at all (nothing answers when it is opened).
+
+  const std::vector<V4l2Node> nodes = ListV4l2CaptureNodes(dir_, fake_);
+  ASSERT_EQ(nodes.size(), 3u);
+  EXPECT_EQ(nodes[0].path, dir_ + "/video0");
+  EXPECT_EQ(nodes[1].path, dir_ + "/video2");
+  EXPECT_EQ(nodes[2].path, dir_ + "/video10");
+  EXPECT_EQ(nodes[2].card, "Door Camera");
+
+  IniFile settings;
+  std::vector<std::unique_ptr<CameraEntry>> cameras;
+  ASSERT_TRUE(EnumerateDevices(cameras, settings, dir_, fake_));
+  ASSERT_EQ(cameras.size(), 3u);
+  EXPECT_EQ(cameras[0]->name, "Desk Camera   NO.1");
+  EXPECT_EQ(cameras[1]->name, "Desk Camera   NO.2");
+  EXPECT_EQ(cameras[1]->source, dir_ + "/video2");
+  EXPECT_EQ(cameras[2]->name, "Door Camera   NO.1");
+  for (const auto& c : cameras) EXPECT_EQ(c->kind, SourceKind::V4l2);
+  for (const char* f : {"video0", "video1", "video2", "video10"}) {
+    EXPECT_EQ(fake_.OpenCount(dir_ + "/" + f), 0) << f;
+  }
+
+  // The metadata node is no camera even when named directly.
+  V4l2Source meta(dir_ + "/video1", "", fake_);
+  EXPECT_FALSE(meta.Open());
+  EXPECT_EQ(fake_.OpenCount(dir_ + "/video1"), 0);
+}
+
+}  // namespace
+}  // namespace qmr
