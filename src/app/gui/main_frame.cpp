@@ -553,7 +553,7 @@ void MainFrame::OnStopPoll(wxTimerEvent&) {
     // A stop signal may come while a dialog is open: close it first so the
     // shutdown does not destroy windows under a running modal loop.
     for (wxWindow* window : wxTopLevelWindows) {
-      auto* dialog = wxDynamicCast(window, wxDialog);
+      auto* dialog = dynamic_cast<wxDialog*>(window);
       if (dialog != nullptr && dialog->IsModal()) dialog->EndModal(wxID_CANCEL);
     }
     PostQuitStage(0);
