@@ -16,28 +16,9 @@
 #include "delivery/transfer_queue.h"
 #include "motion/alarm_sound.h"
 #include "platform/audio_player.h"
+#include "counting_player.h"
 
 namespace qmr::testing {
-
-// Counts what the alarm asks of the sound channel; plays nothing.
-class CountingPlayer : public AudioPlayer {
- public:
-  bool Play(const std::string& path, bool loop) override {
-    ++plays;
-    lastPath = path;
-    lastLoop = loop;
-    audible = true;
-    return true;
-  }
-  void Stop() override {
-    ++stops;
-    audible = false;
-  }
-  bool IsPlaying() const override { return audible; }
-  std::atomic<int> plays{0}, stops{0};
-  std::string lastPath;
-  std::atomic<bool> lastLoop{false}, audible{false};
-};
 
 class EventsContext : public AppContext {
  public:

@@ -17,29 +17,12 @@
 #include "motion/alarm_sound.h"
 #include "platform/audio_player.h"
 #include "platform/program_launcher.h"
+#include "counting_player.h"
 
 namespace qmr {
 namespace {
 
-// Counts what the alarm asks of the sound channel.
-class CountingPlayer : public AudioPlayer {
- public:
-  bool Play(const std::string& path, bool loop) override {
-    ++plays;
-    lastPath = path;
-    lastLoop = loop;
-    audible = true;
-    return playResult;
-  }
-  void Stop() override {
-    ++stops;
-    audible = false;
-  }
-  bool IsPlaying() const override { return audible; }
-  int plays = 0, stops = 0;
-  std::string lastPath;
-  bool lastLoop = false, audible = false, playResult = true;
-};
+using testing::CountingPlayer;
 
 std::string MakeTempDir() {
   char buf[] = "/tmp/qmr_events_XXXXXX";
