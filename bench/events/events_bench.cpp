@@ -16,8 +16,8 @@ extern "C" {
 #include <memory>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "capture/video_frame.h"
 #include "config/ini_file.h"

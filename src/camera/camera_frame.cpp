@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/gui/main_menu.h"
-#include "app/gui/resource_images.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "app/main_menu.h"
+#include "app/resource_images.h"
+#include "base/process.h"
 #include "camera/camera_host.h"
 #include "camera/preview_pane.h"
 #include "capture/camera_entry.h"
@@ -22,7 +22,7 @@
 #include "capture/video_frame.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 #include "dialogs/schedule_dialog.h"
 #include "dialogs/snapshot_viewer.h"
 #include "dialogs/video_format_dialog.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "capture/camera_entry.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 namespace qmr {
 

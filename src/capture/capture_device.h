@@ -18,8 +18,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/byte_buffer.h"
-#include "app/process.h"
+#include "base/byte_buffer.h"
+#include "base/process.h"
 #include "capture/detector_state.h"
 #include "capture/frame_buffer.h"
 #include "capture/frame_source.h"

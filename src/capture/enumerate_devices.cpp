@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "config/ini_file.h"
 
 namespace qmr {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "capture/frame_source.h"
 
 namespace qmr {

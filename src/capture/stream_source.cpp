@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "capture/frame_source.h"
 
 namespace qmr {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 namespace qmr {
 

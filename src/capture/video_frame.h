@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/byte_buffer.h"
-#include "app/process.h"
+#include "base/byte_buffer.h"
+#include "base/process.h"
 #include "recording/bitmap_info.h"
 
 namespace qmr {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 namespace qmr {
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/process.h"
+#include "base/process.h"
 
 namespace qmr {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/password_scrambler.h"

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 namespace qmr {
 

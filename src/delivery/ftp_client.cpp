@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/process.h"
-#include "delivery/log_file.h"
+#include "base/process.h"
+#include "base/log_file.h"
 #include "delivery/socket_client.h"
 
 namespace qmr {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "config/base64_codec.h"
 
 namespace qmr {

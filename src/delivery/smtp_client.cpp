@@ -1,7 +1,7 @@
 #include "delivery/smtp_client.h"
 
 #include "config/base64_codec.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 #include "delivery/mail_message.h"
 
 namespace qmr {

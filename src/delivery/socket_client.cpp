@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/process.h"
-#include "delivery/log_file.h"
+#include "base/process.h"
+#include "base/log_file.h"
 
 namespace qmr {
 

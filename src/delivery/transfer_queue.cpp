@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "config/settings.h"
 #include "delivery/dialup_connection.h"
 #include "delivery/ftp_client.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 #include "delivery/mail_message.h"
 #include "delivery/smtp_client.h"
 #include "platform/internet_check.h"

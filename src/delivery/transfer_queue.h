@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "app/message_queue.h"
-#include "app/process.h"
+#include "base/message_queue.h"
+#include "base/process.h"
 
 namespace qmr {
 

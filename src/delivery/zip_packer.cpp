@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/process.h"
+#include "base/process.h"
 
 namespace qmr {
 

@@ -6,7 +6,7 @@
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
-#include "app/gui/resource_images.h"
+#include "app/resource_images.h"
 
 namespace qmr {
 

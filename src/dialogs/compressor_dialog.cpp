@@ -7,7 +7,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "dialogs/dialog_support.h"

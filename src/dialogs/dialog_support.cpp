@@ -6,8 +6,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "config/ini_file.h"
 #include "config/password_scrambler.h"
 

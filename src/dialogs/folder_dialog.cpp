@@ -9,8 +9,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "dialogs/dialog_support.h"

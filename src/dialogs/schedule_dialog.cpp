@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_context.h"
-#include "app/gui/resource_images.h"
+#include "base/app_context.h"
+#include "app/resource_images.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "dialogs/dialog_support.h"

@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "app/app_context.h"
-#include "app/gui/resource_images.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "app/resource_images.h"
+#include "base/process.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "dialogs/dialog_support.h"

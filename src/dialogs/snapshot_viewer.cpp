@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "config/settings.h"
 
 namespace qmr {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/process.h"
+#include "base/process.h"
 
 class wxStaticBitmap;
 

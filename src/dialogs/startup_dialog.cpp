@@ -6,8 +6,8 @@
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
 
-#include "app/app_context.h"
-#include "app/gui/resource_images.h"
+#include "base/app_context.h"
+#include "app/resource_images.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "dialogs/dialog_support.h"

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "camera/camera_frame.h"
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"

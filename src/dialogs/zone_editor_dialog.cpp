@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "dialogs/dialog_support.h"

@@ -6,7 +6,7 @@
 
 #include "capture/frame_buffer.h"
 #include "capture/video_frame.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 namespace qmr {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "capture/detector_state.h"
 
 namespace qmr {

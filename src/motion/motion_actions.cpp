@@ -10,13 +10,13 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"
 #include "capture/video_frame.h"
 #include "config/settings.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 #include "delivery/mail_message.h"
 #include "delivery/transfer_queue.h"
 #include "delivery/zip_packer.h"

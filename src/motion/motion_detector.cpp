@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "capture/capture_device.h"
 #include "capture/video_frame.h"
 #include "config/ini_file.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 namespace qmr {
 

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "app/process.h"
+#include "base/process.h"
 
 namespace qmr::test {
 

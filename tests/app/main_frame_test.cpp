@@ -1,4 +1,4 @@
-#include "app/gui/main_frame.h"
+#include "app/main_frame.h"
 
 #include <gtest/gtest.h>
 #include <wx/menu.h>
@@ -12,8 +12,8 @@
 #include <csignal>
 #include <thread>
 
-#include "app/gui/command_ids.h"
-#include "app/gui/resource_images.h"
+#include "app/command_ids.h"
+#include "app/resource_images.h"
 #include "camera/camera_frame.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/startup_dialog.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <wx/checkbox.h>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

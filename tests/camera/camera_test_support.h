@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

@@ -20,7 +20,7 @@
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"
 #include "capture/pattern_source.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 namespace qmr {
 namespace {

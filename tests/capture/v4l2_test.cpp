@@ -14,7 +14,7 @@
 #include "capture/enumerate_devices.h"
 #include "capture/v4l2_source.h"
 #include "config/ini_file.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 #include "fake_v4l2_device.h"
 
 namespace qmr {

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "../foundation/temp_folder.h"
-#include "app/app_context.h"
-#include "app/process.h"
+#include "../support/temp_folder.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "config/settings.h"
 #include "delivery/dialup_connection.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 extern char** environ;
 

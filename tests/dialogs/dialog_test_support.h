@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "../foundation/temp_folder.h"
-#include "app/app_context.h"
-#include "app/process.h"
+#include "../support/temp_folder.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/process.h"
-#include "delivery/log_file.h"
+#include "base/process.h"
+#include "base/log_file.h"
 #include "motion/alarm_sound.h"
 #include "platform/audio_player.h"
 #include "platform/program_launcher.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "dialogs/zone_canvas.h"

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/app_context.h"
-#include "app/process.h"
+#include "base/app_context.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

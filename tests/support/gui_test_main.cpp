@@ -7,7 +7,7 @@
 #include <wx/image.h>
 #include <wx/init.h>
 
-#include "app/process.h"
+#include "base/process.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

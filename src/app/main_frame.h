@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/process.h"
-#include "app/scheduler.h"
+#include "base/app_context.h"
+#include "base/process.h"
+#include "scheduler/scheduler.h"
 #include "camera/camera_host.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 
 namespace qmr {

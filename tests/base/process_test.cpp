@@ -1,4 +1,4 @@
-#include "app/process.h"
+#include "base/process.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "app/message_queue.h"
-#include "delivery/log_file.h"
-#include "temp_folder.h"
+#include "base/message_queue.h"
+#include "base/log_file.h"
+#include "../support/temp_folder.h"
 
 namespace qmr {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "temp_folder.h"
+#include "../support/temp_folder.h"
 
 namespace qmr {
 namespace {

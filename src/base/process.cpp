@@ -1,4 +1,4 @@
-#include "app/process.h"
+#include "base/process.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 namespace qmr {
 

@@ -2,8 +2,8 @@
 // signals), then the GUI library's own entry with the application object.
 #include <wx/app.h>
 
-#include "app/gui/capture_app.h"
-#include "app/process.h"
+#include "app/capture_app.h"
+#include "base/process.h"
 
 wxIMPLEMENT_APP_NO_MAIN(qmr::CaptureApp);
 

@@ -1,4 +1,4 @@
-#include "app/scheduler.h"
+#include "scheduler/scheduler.h"
 
 namespace qmr {
 

@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "capture/camera_entry.h"
 #include "config/ini_file.h"
 #include "config/password_scrambler.h"
-#include "temp_folder.h"
+#include "../support/temp_folder.h"
 
 namespace qmr {
 namespace {

@@ -1,11 +1,11 @@
-#include "app/gui/main_menu.h"
+#include "app/main_menu.h"
 
 #include <wx/menu.h>
 
 #include <dlfcn.h>
 
-#include "app/gui/command_ids.h"
-#include "app/gui/resource_images.h"
+#include "app/command_ids.h"
+#include "app/resource_images.h"
 
 namespace qmr {
 

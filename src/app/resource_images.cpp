@@ -1,4 +1,4 @@
-#include "app/gui/resource_images.h"
+#include "app/resource_images.h"
 
 #include <wx/icon.h>
 #include <wx/mstream.h>

@@ -1,4 +1,4 @@
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 #include <sys/stat.h>
 #include <time.h>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/process.h"
+#include "base/process.h"
 
 namespace qmr {
 

@@ -1,8 +1,8 @@
-#include "app/gui/capture_app.h"
+#include "app/capture_app.h"
 
 #include <wx/image.h>
 
-#include "app/gui/main_frame.h"
+#include "app/main_frame.h"
 
 namespace qmr {
 

@@ -9,7 +9,7 @@
 #include "config/base64_codec.h"
 #include "config/password_scrambler.h"
 #include "config/triple_des_cipher.h"
-#include "temp_folder.h"
+#include "../support/temp_folder.h"
 
 namespace qmr {
 namespace {

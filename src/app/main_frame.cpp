@@ -1,4 +1,4 @@
-#include "app/gui/main_frame.h"
+#include "app/main_frame.h"
 
 #include <wx/dialog.h>
 #include <wx/filedlg.h>
@@ -13,14 +13,14 @@
 #include <cstdlib>
 #include <condition_variable>
 
-#include "app/gui/command_ids.h"
-#include "app/gui/main_menu.h"
-#include "app/gui/resource_images.h"
+#include "app/command_ids.h"
+#include "app/main_menu.h"
+#include "app/resource_images.h"
 #include "camera/camera_frame.h"
 #include "capture/capture_device.h"
 #include "capture/enumerate_devices.h"
 #include "delivery/dialup_connection.h"
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/compressor_dialog.h"

@@ -1,4 +1,4 @@
-#include "delivery/log_file.h"
+#include "base/log_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/process.h"
-#include "temp_folder.h"
+#include "base/process.h"
+#include "../support/temp_folder.h"
 
 namespace qmr {
 namespace {
