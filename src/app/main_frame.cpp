@@ -29,6 +29,8 @@
 #include "dialogs/motion_trigger_dialog.h"
 #include "dialogs/startup_dialog.h"
 #include "motion/alarm_sound.h"
+#include "storage/storage_keeper.h"
+#include "storage/write_failure.h"
 
 namespace qmr {
 
@@ -181,6 +183,12 @@ void MainFrame::RunStartupActions() {
 
 void MainFrame::StartThreads() {
   if (!transfer_->Start(*this)) LogFile::Write("The transfer thread could not be started");
+  // Failed writes of recordings show their one message box through here.
+  SetWriteFailureNotifier([this](const std::string& text) {
+    PostMessageBox(text, "Error", kMsgOk | kMsgIconError);
+  });
+  storageKeeper_ = std::make_unique<StorageKeeper>();
+  storageKeeper_->Start(settings_);
   scheduler_ = std::make_unique<Scheduler>(cameras_, static_cast<ScheduleTarget&>(*this));
   if (!StartThread(&Scheduler::ThreadMain, scheduler_.get(), schedulerHandle_)) {
     LogFile::Write("The scheduler thread could not be started");
@@ -562,6 +570,8 @@ void MainFrame::OnStopPoll(wxTimerEvent&) {
 
 void MainFrame::RunShutdown() {
   if (stage_ == Stage::kShutDown) return;
+  if (storageKeeper_) storageKeeper_->Stop();
+  SetWriteFailureNotifier(nullptr);
   transfer_->PostQuit();
   // Each wait is limited and logs the thread that did not end.
   const bool transferEnded = transfer_->WaitForEnd(kThreadEndTimeoutMs);

@@ -26,6 +26,7 @@ class wxToolBar;
 namespace qmr {
 
 class CameraFrame;
+class StorageKeeper;
 
 // One message box waiting to be shown on the user-interface thread.
 struct MessageBoxRequest {
@@ -138,6 +139,7 @@ class MainFrame : public wxFrame,
   std::unique_ptr<TransferQueue> transfer_;
   ThreadHandle schedulerHandle_{0};
   std::unique_ptr<Scheduler> scheduler_;
+  std::unique_ptr<StorageKeeper> storageKeeper_;
   std::vector<CameraFrame*> cameraWindows_;
   std::vector<std::unique_ptr<CameraEntry>> cameras_;
 

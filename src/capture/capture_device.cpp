@@ -7,6 +7,7 @@
 
 #include "capture/camera_entry.h"
 #include "base/log_file.h"
+#include "storage/write_failure.h"
 
 namespace qmr {
 
@@ -357,8 +358,13 @@ void CaptureDevice::ProcessSample() {
   if (recording.load()) {
     std::lock_guard<std::mutex> lock(recordMutex_);
     if (recording.load() && header.width == recordFormat_.width &&
-        header.height == recordFormat_.height) {
-      recorder_.WriteFrame(pixels, stamp);
+        header.height == recordFormat_.height && !recorder_.WriteFrame(pixels, stamp) &&
+        recorder_.Failed() == MovieRecorder::Failure::kWrite) {
+      // The recorder ended the recording (a full disk): the user hears of
+      // it once; a recording by hand stays stopped.
+      recording.store(false);
+      const std::string message = recorder_.Message();
+      ReportWriteFailure(message, message);
     }
   }
   processedFrames_.fetch_add(1);

@@ -137,6 +137,17 @@ void LoadSettings(IniFile& ini, Settings& s) {
   s.colorSensible = ReadColour(ini, "COLOR_SENSIBLE", defaults.colorSensible);
   s.colorMask = ReadColour(ini, "COLOR_MASK", defaults.colorMask);
   s.colorHilight = ReadColour(ini, "COLOR_HILIGHT", defaults.colorHilight);
+  LoadStorageSettings(ini, s);
+}
+
+void LoadStorageSettings(const IniFile& ini, Settings& s) {
+  const Settings defaults;
+  const std::string maxGb = ReadText(ini, keys::kStorage, "MAXGB");
+  char* end = nullptr;
+  const double gb = std::strtod(maxGb.c_str(), &end);
+  s.maxGb = (end != maxGb.c_str() && gb >= 0 && gb < 1e9) ? gb : defaults.maxGb;
+  const int minFree = ReadInt(ini, keys::kStorage, "MINFREEMB", defaults.minFreeMb);
+  s.minFreeMb = minFree >= 0 ? minFree : defaults.minFreeMb;
 }
 
 void LoadCameraSchedule(const IniFile& ini, CameraEntry& camera) {

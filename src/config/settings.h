@@ -64,6 +64,10 @@ struct Settings {
   Rgb colorSensible{0, 255, 255};
   Rgb colorMask{0, 255, 0};
   Rgb colorHilight{255, 0, 255};
+
+  // STORAGE: limits the storage keeper holds the AVI and PIC folders to.
+  double maxGb = 0;         // MAXGB: total size of the program's files there; 0 = no limit
+  int minFreeMb = 500;      // MINFREEMB: free space kept on the disk of each folder
 };
 
 // Holds the one Settings record. The user-interface thread changes it through
@@ -98,6 +102,9 @@ std::string SettingsFilePath();
 // when they are missing (absolute paths only). Passwords are unscrambled.
 // The derived defaults are not written back to the file.
 void LoadSettings(IniFile& ini, Settings& settings);
+// Reads the [STORAGE] keys into settings (called by LoadSettings): negative
+// or unreadable values give the defaults.
+void LoadStorageSettings(const IniFile& ini, Settings& settings);
 // Reads SCHEDULE_DAYS, SCHEDULE_TIME and SCHEDULE_DETECT of the camera's
 // section into its schedule.
 void LoadCameraSchedule(const IniFile& ini, CameraEntry& camera);
@@ -117,6 +124,7 @@ inline constexpr const char* kCodec = "CODEC";
 inline constexpr const char* kInternet = "INTERNET";
 inline constexpr const char* kStartup = "STARTUP";
 inline constexpr const char* kMisc = "MISC";
+inline constexpr const char* kStorage = "STORAGE";
 }  // namespace keys
 
 }  // namespace qmr

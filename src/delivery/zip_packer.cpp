@@ -5,8 +5,11 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <set>
 
+#include "base/log_file.h"
 #include "base/process.h"
 
 namespace qmr {
@@ -35,14 +38,42 @@ std::string ZipPacker::FullPath(const std::string& path) const {
 
 std::string ZipPacker::ArchivePath() const { return FullPath(archivePath_); }
 
+bool ZipPacker::IsPrecompressed(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "jpg" || ext == "jpeg" || ext == "avi" || ext == "zip" || ext == "png";
+}
+
+std::string ZipPacker::UniqueName(const std::string& name, const std::set<std::string>& taken) {
+  if (taken.count(name) == 0) return name;
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  const std::string ext = stem.size() == name.size() ? std::string() : name.substr(stem.size());
+  for (int n = 2;; ++n) {
+    const std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
+    if (taken.count(candidate) == 0) return candidate;
+  }
+}
+
 bool ZipPacker::Pack(bool deleteSources) {
   if (files_.empty() || archivePath_.empty()) return false;
   const std::string archive = ArchivePath();
   int error = 0;
   zip_t* zip = zip_open(archive.c_str(), ZIP_CREATE, &error);
-  if (zip == nullptr) return false;
+  if (zip == nullptr) {
+    zip_error_t why;
+    zip_error_init_with_code(&why, error);
+    LogFile::Write("The archive " + archive + " could not be opened: " + zip_error_strerror(&why));
+    zip_error_fini(&why);
+    return false;
+  }
 
   std::vector<std::string> packed;
+  // Two listed files of the same name both go in: the later one under a
+  // numbered name, so no source is deleted without its copy in the archive.
+  std::set<std::string> taken;
   for (const std::string& listed : files_) {
     const std::string path = FullPath(listed);
     struct stat st;
@@ -52,7 +83,8 @@ bool ZipPacker::Pack(bool deleteSources) {
       continue;
     }
     const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name =
+        UniqueName(slash == std::string::npos ? path : path.substr(slash + 1), taken);
     zip_source_t* source = zip_source_file(zip, path.c_str(), 0, -1);
     if (source == nullptr) continue;
     const zip_int64_t index =
@@ -61,7 +93,14 @@ bool ZipPacker::Pack(bool deleteSources) {
       zip_source_free(source);
       continue;
     }
-    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 9);
+    // Pictures and movies are compressed already: deflating them costs time
+    // for a percent or two. Text and other small members are deflated.
+    if (IsPrecompressed(name)) {
+      zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+    } else {
+      zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 9);
+    }
+    taken.insert(name);
     packed.push_back(path);
   }
   if (packed.empty()) {
@@ -69,6 +108,9 @@ bool ZipPacker::Pack(bool deleteSources) {
     return false;
   }
   if (zip_close(zip) != 0) {
+    // The archive is written to a temporary file and renamed at the end: a
+    // failed close leaves the old archive (or none) and no partial one.
+    LogFile::Write("The archive " + archive + " could not be written: " + zip_strerror(zip));
     zip_discard(zip);
     return false;
   }

@@ -1,8 +1,11 @@
 // Packs a list of files into one ZIP archive: entries under their bare file
-// names, deflated at the best level; an existing archive is updated and an
-// entry of the same name replaced.
+// names (a second file of the same name gets " (2)" before its extension),
+// pictures and movies stored as they are and other files deflated at the
+// best level; an existing archive is updated and an entry of the same name
+// replaced.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,11 @@ class ZipPacker {
   const std::vector<std::string>& Files() const { return files_; }
   // The archive's full path (root folder applied).
   std::string ArchivePath() const;
+
+  // JPEG, AVI, PNG and ZIP members are stored without deflate.
+  static bool IsPrecompressed(const std::string& name);
+  // name, or "stem (n).ext" with the lowest n >= 2 not in taken.
+  static std::string UniqueName(const std::string& name, const std::set<std::string>& taken);
 
  private:
   std::string FullPath(const std::string& path) const;

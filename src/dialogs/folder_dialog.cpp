@@ -9,6 +9,10 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
 #include "base/app_context.h"
 #include "base/process.h"
 #include "config/ini_file.h"
@@ -18,6 +22,17 @@
 #include "platform/program_launcher.h"
 
 namespace qmr {
+
+namespace {
+
+// "0.5", "20": a size as the user typed it, without trailing zeros.
+std::string NumberText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+
+}  // namespace
 
 FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
     : wxDialog(parent, wxID_ANY, "Folder and file settings", wxDefaultPosition, wxDefaultSize,
@@ -46,6 +61,17 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
   folders->Add(folderGrid, 1, wxEXPAND | wxALL, 4);
   top->Add(folders, 0, wxEXPAND | wxALL, 8);
 
+  // The storage keeper deletes the oldest recordings and pictures to hold
+  // these limits.
+  auto* limits = new wxStaticBoxSizer(wxVERTICAL, this, "Storage limits");
+  wxFlexGridSizer* limitGrid = NewFieldGrid(2, 4);
+  maxGb_ = AddLabelledField(this, limitGrid, "Keep at most (GB, 0 = no limit):", "MAXGB",
+                            NumberText(s.maxGb), 100);
+  minFreeMb_ = AddLabelledField(this, limitGrid, "Keep free on disk (MB):", "MINFREEMB",
+                                std::to_string(s.minFreeMb), 100);
+  limits->Add(limitGrid, 0, wxEXPAND | wxALL, 4);
+  top->Add(limits, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
+
   auto* sound =
       new wxStaticBoxSizer(wxVERTICAL, this, "Sound file to be alarmed on motion detected");
   auto* soundRow = new wxBoxSizer(wxHORIZONTAL);
@@ -56,11 +82,14 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
       new wxButton(this, kIdBrowseSound, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT));
   sound->Add(soundRow, 0, wxEXPAND | wxALL, 4);
   auto* playRow = new wxBoxSizer(wxHORIZONTAL);
+  // Created in the order of the window (Play, then "Play repeatly"), which
+  // is the tab order; the layout puts the button at the row's end.
+  auto* play = new wxButton(this, kIdPlay, "Play");
   sndRepeat_ = new wxCheckBox(this, wxID_ANY, "Play repeatly", wxDefaultPosition, wxDefaultSize, 0,
                               wxDefaultValidator, "SNDREPEAT");
   sndRepeat_->SetValue(s.sndRepeat);
   playRow->Add(sndRepeat_, 1, wxALIGN_CENTER_VERTICAL);
-  playRow->Add(new wxButton(this, kIdPlay, "Play"));
+  playRow->Add(play);
   sound->Add(playRow, 0, wxEXPAND | wxALL, 4);
   top->Add(sound, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
@@ -68,6 +97,8 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
       new wxStaticBoxSizer(wxVERTICAL, this, "Program to be executed on motion detected");
   wxFlexGridSizer* programGrid = NewFieldGrid(3, 4);
   exeFile_ = addRow(programGrid, "Program:", "EXEFILE", s.exeFile, kIdBrowseProgram);
+  // Test comes before "Parameters:" in the window's (and tab) order.
+  auto* test = new wxButton(this, kIdTest, "Test");
   exeParam_ = addRow(programGrid, "Parameters:", "EXEPARAM", s.exeParam, 0);
   program->Add(programGrid, 0, wxEXPAND | wxALL, 4);
   auto* testRow = new wxBoxSizer(wxHORIZONTAL);
@@ -75,7 +106,7 @@ FolderFileDialog::FolderFileDialog(wxWindow* parent, AppContext& context)
                             wxDefaultSize, 0, wxDefaultValidator, "EXEONCE");
   exeOnce_->SetValue(s.exeOnce);
   testRow->Add(exeOnce_, 1, wxALIGN_CENTER_VERTICAL);
-  testRow->Add(new wxButton(this, kIdTest, "Test"));
+  testRow->Add(test);
   program->Add(testRow, 0, wxEXPAND | wxALL, 4);
   top->Add(program, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
@@ -130,6 +161,7 @@ void FolderFileDialog::OnTest(wxCommandEvent&) {
 }
 
 int FolderFileDialog::Apply() {
+  const Settings s = context_.Settings().Get();
   SettingsWriter writer(context_, keys::kFolder);
   writer.Put("AVIDIR", &Settings::aviDir, TrimmedText(aviDir_));
   writer.Put("PICDIR", &Settings::picDir, TrimmedText(picDir_));
@@ -139,6 +171,23 @@ int FolderFileDialog::Apply() {
   writer.Put("EXEFILE", &Settings::exeFile, TrimmedText(exeFile_));
   writer.Put("EXEONCE", &Settings::exeOnce, exeOnce_->GetValue());
   writer.Put("EXEPARAM", &Settings::exeParam, TrimmedText(exeParam_));
+  // The limits live in their own section; a value that is not a number of
+  // zero or more keeps the old one.
+  const std::string maxGbText = TrimmedText(maxGb_);
+  char* end = nullptr;
+  const double maxGb = std::strtod(maxGbText.c_str(), &end);
+  if (end != maxGbText.c_str() && *end == '\0' && maxGb >= 0 && maxGb < 1e9 &&
+      maxGb != s.maxGb) {
+    writer.Set(&Settings::maxGb, maxGb);
+    writer.File().SetString(keys::kStorage, "MAXGB", NumberText(maxGb));
+  }
+  const std::string minFreeText = TrimmedText(minFreeMb_);
+  const long minFree = std::strtol(minFreeText.c_str(), &end, 10);
+  if (end != minFreeText.c_str() && *end == '\0' && minFree >= 0 && minFree <= 100000000 &&
+      minFree != s.minFreeMb) {
+    writer.Set(&Settings::minFreeMb, static_cast<int>(minFree));
+    writer.File().SetInt(keys::kStorage, "MINFREEMB", static_cast<int>(minFree));
+  }
   const int written = writer.Commit();
   if (soundChanged) context_.Alarm().SetSoundFile(sound);
   return written;

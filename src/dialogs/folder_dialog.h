@@ -1,6 +1,7 @@
 // The folder and file settings: where motion recordings and pictures go,
 // which sound the alarm plays and which program runs on motion. OK writes
 // only the keys whose (trimmed) value changed and saves the settings file.
+// It also holds the storage limits (MAXGB and MINFREEMB of [STORAGE]).
 #pragma once
 
 #include <wx/dialog.h>
@@ -47,6 +48,8 @@ class FolderFileDialog : public wxDialog {
   wxTextCtrl* exeFile_ = nullptr;
   wxTextCtrl* exeParam_ = nullptr;
   wxCheckBox* exeOnce_ = nullptr;
+  wxTextCtrl* maxGb_ = nullptr;
+  wxTextCtrl* minFreeMb_ = nullptr;
 };
 
 }  // namespace qmr

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include "delivery/zip_packer.h"
 #include "motion/alarm_sound.h"
 #include "platform/program_launcher.h"
+#include "storage/write_failure.h"
 
 namespace qmr {
 
@@ -45,20 +47,37 @@ void RemoveFile(const std::string& path) { std::remove(path.c_str()); }
 bool CopyFile(const std::string& from, const std::string& to) {
   std::error_code ec;
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) {
+    // No half-written copy stays behind.
+    RemoveFile(to);
+    LogFile::Write("The file " + to + " could not be written: " + ec.message());
+  }
   return !ec;
 }
 
 bool WriteWholeFile(const std::string& path, const unsigned char* data, unsigned long size) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    ReportWriteFailure("The picture " + path + " could not be written: " + ErrorText(errno));
+    return false;
+  }
   unsigned long done = 0;
+  int error = 0;
   while (done < size) {
     ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += static_cast<unsigned long>(n);
   }
-  const bool ok = close(fd) == 0 && done == size;
-  if (!ok) RemoveFile(path);
+  if (close(fd) != 0 && error == 0) error = errno;
+  const bool ok = error == 0 && done == size;
+  if (!ok) {
+    RemoveFile(path);
+    ReportWriteFailure("The picture " + path + " could not be written: " + ErrorText(error));
+  }
   return ok;
 }
 
@@ -153,7 +172,7 @@ bool CameraMotionDetector::SavePicture(const std::string& path) {
 void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& path,
                                        const std::string& timeText) {
   const VideoFrame& frame = CurrentFrame();
-  if (frame.Empty()) return;
+  if (frame.Empty() || recordingFailed_) return;
   if (!recorder_.IsRecording()) {
     // The compressor takes the format of the frames it is given; the rate
     // and bit rate come from the camera.
@@ -166,6 +185,10 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
     BitmapInfoHeader format = MakeRgb24Header(frame.Width(), frame.Height());
     if (!recorder_.Start(path, s.fccHandler, kRecordingQuality, format, rate > 0 ? rate : 1,
                          bitRate)) {
+      // Once a period, not at every check.
+      recordingFailed_ = true;
+      LogFile::Write("The motion recording " + path + " could not be started: " +
+                     recorder_.Message());
       return;
     }
     recordingFormat_ = format;
@@ -176,7 +199,13 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
       frame.pixels.Length() < static_cast<std::int32_t>(recordingFormat_.sizeImage)) {
     return;
   }
-  recorder_.WriteFrame(frame.pixels.Data(), timeText);
+  if (!recorder_.WriteFrame(frame.pixels.Data(), timeText) &&
+      recorder_.Failed() == MovieRecorder::Failure::kWrite) {
+    recordingFailed_ = true;
+    failedRecording_ = recorder_.Path();
+    const std::string message = recorder_.Message();
+    ReportWriteFailure(message, message);
+  }
 }
 
 void CameraMotionDetector::DiscardRecording() {
@@ -209,7 +238,10 @@ void CameraMotionDetector::OnMotion() {
     if (!savedHighSpeed_ && s.hiSpeed) device->highSpeed.store(true);
   }
 
-  if (begins) pictureFiles_.clear();
+  if (begins) {
+    pictureFiles_.clear();
+    recordingFailed_ = false;
+  }
   if (picturesWanted || recordingWanted) {
     // Named at the first check that has something to keep, normally the one
     // that began the period.
@@ -251,9 +283,10 @@ void CameraMotionDetector::OnMotionEnd() {
     if (s.hiSpeed && !savedHighSpeed_) device->highSpeed.store(false);
   }
 
-  if (recorder_.IsRecording()) {
-    const std::string recording = recorder_.Path();
+  if (recorder_.IsRecording() || !failedRecording_.empty()) {
+    const std::string recording = recorder_.IsRecording() ? recorder_.Path() : failedRecording_;
     recorder_.Stop();
+    failedRecording_.clear();
     if ((s.mailAvi || s.ftpAvi) && !archiveName_.empty()) {
       ZipPacker packer;
       packer.SetArchive(programFolder + "/", archiveName_);

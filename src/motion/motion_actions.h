@@ -69,6 +69,11 @@ class CameraMotionDetector : public MotionDetector {
   BitmapInfoHeader recordingFormat_;
   bool savedHighSpeed_ = false;
   bool alarmHeld_ = false;  // this camera counts in the shared alarm
+  // The recording of this period failed to start or was ended by a failed
+  // write; the next period tries again. The path of one ended by a failed
+  // write, finished at the period's end like a whole one.
+  bool recordingFailed_ = false;
+  std::string failedRecording_;
   std::string archiveName_;
   std::vector<std::string> pictureFiles_;
 };

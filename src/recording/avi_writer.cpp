@@ -112,6 +112,7 @@ void AviWriter::Reset() {
   failed_ = false;
   closing_ = false;
   headerBytes_ = 0;
+  writeError_ = 0;
 }
 
 bool AviWriter::CreateStreams(const std::vector<std::uint8_t>& format, std::uint32_t handler,
@@ -252,7 +253,10 @@ bool AviWriter::WriteAt(std::uint64_t offset, const void* data, std::size_t size
   while (size > 0) {
     const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      if (writeError_ == 0) writeError_ = n < 0 ? errno : ENOSPC;
+      return false;
+    }
     p += n;
     size -= static_cast<std::size_t>(n);
     offset += static_cast<std::uint64_t>(n);
@@ -426,7 +430,12 @@ bool AviWriter::AppendChunk(std::uint32_t fourcc, const void* data, std::uint32_
   while (left > 0) {
     const ssize_t n = ::pwritev(fd_, parts + first, 3 - first, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;  // disk full or other write error: nothing counted
+    if (n <= 0) {
+      // Disk full or another write error: nothing counted; Close cuts off
+      // what part of the chunk reached the file.
+      if (writeError_ == 0) writeError_ = n < 0 ? errno : ENOSPC;
+      return false;
+    }
     offset += static_cast<std::uint64_t>(n);
     left -= static_cast<std::size_t>(n);
     auto done = static_cast<std::size_t>(n);
@@ -472,13 +481,68 @@ bool AviWriter::WriteText(const std::string& text) {
   return true;
 }
 
+bool AviWriter::Finish() {
+  closing_ = true;
+  bool ok = EndSegment();
+  ok = WriteHeaders() && ok;
+  return ok;
+}
+
+// Gives up the last chunks of the open segment until at least bytes are
+// free behind the new end, and cuts the file there.
+bool AviWriter::DropTail(std::uint64_t bytes) {
+  const std::uint64_t target = end_ > bytes ? end_ - bytes : 0;
+  while (end_ > target && (!videoIndex_.empty() || !textIndex_.empty())) {
+    const bool video =
+        textIndex_.empty() ||
+        (!videoIndex_.empty() && videoIndex_.back().offset > textIndex_.back().offset);
+    if (video) {
+      end_ = videoIndex_.back().offset;
+      videoIndex_.pop_back();
+      --videoCount_;
+    } else {
+      end_ = textIndex_.back().offset;
+      if (textIndex_.back().size > 0) --textCount_;
+      textIndex_.pop_back();
+      --textPositions_;
+    }
+  }
+  return ::ftruncate(fd_, static_cast<off_t>(end_)) == 0;
+}
+
 bool AviWriter::Close() {
   if (fd_ < 0) return true;
   bool ok = true;
   if (streams_) {
-    closing_ = true;
-    ok = EndSegment();
-    ok = WriteHeaders() && ok;
+    if (writeError_ != 0) {
+      // Whatever part of a failed chunk reached the file goes first.
+      if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) failed_ = true;
+      // The closing indexes need room the full disk may not have: the state
+      // before a try is kept so that the next one starts from it with the
+      // last frames given up.
+      const auto videoSuper = videoSuper_;
+      const auto textSuper = textSuper_;
+      const std::uint32_t firstFrames = firstSegmentFrames_;
+      const bool firstOpen = firstSegmentOpen_;
+      const bool failedBefore = failed_;
+      std::uint64_t give = 64 * 1024;
+      for (int attempt = 0;; ++attempt) {
+        const std::uint64_t endBefore = end_;
+        ok = Finish();
+        if (ok || attempt == 12) break;
+        end_ = endBefore;
+        videoSuper_ = videoSuper;
+        textSuper_ = textSuper;
+        firstSegmentFrames_ = firstFrames;
+        firstSegmentOpen_ = firstOpen;
+        failed_ = failedBefore;
+        closing_ = false;
+        if (!DropTail(give)) break;
+        give *= 2;
+      }
+    } else {
+      ok = Finish();
+    }
   }
   ok = (::close(fd_) == 0) && ok && !failed_;
   fd_ = -1;

@@ -36,7 +36,12 @@ class AviWriter {
   bool WriteText(const std::string& text);
   // Writes the indexes and final headers and closes the file; back to idle.
   // False when the file could not be finished (it is closed all the same).
+  // After a failed write (a full disk) the file is first cut back to its
+  // last whole chunk, and when the indexes still find no room the last
+  // frames are given up for them, so what stays is a consistent file.
   bool Close();
+  // errno of the first failed write since Open (0: none).
+  int WriteError() const { return writeError_; }
 
   bool IsOpen() const { return fd_ >= 0; }
   bool HasStreams() const { return streams_; }
@@ -75,6 +80,8 @@ class AviWriter {
   bool Put32(std::uint64_t offset, std::uint64_t value);
   void MaybeFlush();
   void Reset();
+  bool Finish();
+  bool DropTail(std::uint64_t bytes);
 
   int fd_ = -1;
   std::string fileName_;
@@ -111,6 +118,7 @@ class AviWriter {
   bool failed_ = false;  // an index or header write failed: the file is not trusted
   bool closing_ = false;
   std::size_t headerBytes_ = 0;
+  int writeError_ = 0;
 };
 
 }  // namespace qmr

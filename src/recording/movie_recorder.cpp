@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace qmr {
 
@@ -23,6 +24,10 @@ bool MovieRecorder::Fail(Failure failure, const std::string& path) {
       std::snprintf(message_.data(), message_.size() + 1, kFileTextFormat, path.c_str());
       break;
     }
+    case Failure::kWrite:
+      message_ = "The recording " + path + " was stopped: it could not be written (" +
+                 std::strerror(writer_.WriteError()) + ")";
+      break;
     case Failure::kNoFileName:
     case Failure::kCompressor:
     case Failure::kStreams:
@@ -83,8 +88,12 @@ bool MovieRecorder::WriteFrameLocked(const std::uint8_t* pixels, const std::stri
   if (!compressor_.CompressFrame(pixels, &data, &key, &size)) return false;
   // The stamp follows only a frame that was written, so stamps and frames
   // stay paired.
-  if (!writer_.WriteVideo(data, size, key)) return false;
-  return writer_.WriteText(stampText);
+  if (writer_.WriteVideo(data, size, key) && writer_.WriteText(stampText)) return true;
+  if (writer_.WriteError() != 0) {
+    Fail(Failure::kWrite, path_);
+    StopLocked();
+  }
+  return false;
 }
 
 void MovieRecorder::StopLocked() {

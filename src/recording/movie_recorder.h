@@ -24,6 +24,7 @@ class MovieRecorder {
     kCompressor,  // the compressor cannot be opened or started
     kFile,        // the file cannot be created
     kStreams,     // the streams cannot be written
+    kWrite,       // a frame could not be written: the recording was ended
   };
 
   // The texts the user sees for those failures.
@@ -45,7 +46,9 @@ class MovieRecorder {
              const BitmapInfoHeader& format, int frameRate, int bitRate = 0);
   // Compresses one frame (format.sizeImage bytes, 24-bit bottom-up) and
   // writes it with its stamp text. False when not recording, or when the
-  // frame could not be compressed or written (the recording goes on).
+  // frame could not be compressed (the recording goes on) or written: then
+  // the recording is ended at once with everything before the failure kept
+  // playable, Failed() is kWrite and Message() names the file and the error.
   bool WriteFrame(const std::uint8_t* pixels, const std::string& stampText);
   // The same with the buffer's size: a buffer shorter than a frame of the
   // recording's format is refused instead of read past its end.
@@ -61,10 +64,16 @@ class MovieRecorder {
   std::string Path() const;
   std::uint32_t FramesWritten() const;
 
-  Failure Failed() const { return failure_; }
+  Failure Failed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failure_;
+  }
   // The message for the last failure ("" after success): kNoCompressorText,
   // kCompressorText, or the file text with the path filled in.
-  const std::string& Message() const { return message_; }
+  std::string Message() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return message_;
+  }
 
  private:
   bool Fail(Failure failure, const std::string& path);

@@ -39,6 +39,9 @@ class Scheduler {
   using Clock = std::function<SystemTime()>;
   static constexpr std::uint32_t kTickIntervalMs = 500;
   static constexpr int kSleepMs = 30;
+  // After a scheduled recording failed to start, the camera's next attempt
+  // waits this long (a full disk would otherwise fail twice a second).
+  static constexpr std::uint32_t kRetryAfterFailureMs = 30000;
 
   Scheduler(const std::vector<std::unique_ptr<CameraEntry>>& cameras, ScheduleTarget& target,
             Clock clock = GetLocalTime);
@@ -55,6 +58,8 @@ class Scheduler {
   const std::vector<std::unique_ptr<CameraEntry>>& cameras_;
   ScheduleTarget& target_;
   Clock clock_;
+  // Per camera: the tick count of the last failed start (0: none).
+  std::vector<std::uint32_t> failedAt_;
 };
 
 // True when at least `interval` ms passed from `last` to `now` on a 32-bit
