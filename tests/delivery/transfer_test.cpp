@@ -33,6 +33,32 @@ std::string Pattern(int count) {
 // Entries in log order, positions of their first appearance.
 size_t At(const std::string& log, const std::string& text) { return log.find(text); }
 
+// Two files of the same name from different folders: both are packed (the
+// second under a numbered name) before either source is deleted; text is
+// deflated.
+TEST(ZipPackerTest, SameNameKeepsBothAndTextIsDeflated) {
+  LogFolder tmp;
+  ASSERT_EQ(mkdir(tmp.File("x").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(tmp.File("y").c_str(), 0700), 0);
+  WriteWhole(tmp.File("x/a.jpg"), Pattern(1000));
+  WriteWhole(tmp.File("y/a.jpg"), Pattern(2000));
+  WriteWhole(tmp.File("x/a (2).jpg"), Pattern(3000));
+  WriteWhole(tmp.File("notes.txt"), std::string(4000, 'n'));
+  ZipPacker packer;
+  ASSERT_TRUE(packer.SetArchive(tmp.Path(), "both.zip"));
+  ASSERT_TRUE(packer.AddFile(tmp.File("x/a.jpg")));
+  ASSERT_TRUE(packer.AddFile(tmp.File("y/a.jpg")));
+  ASSERT_TRUE(packer.AddFile(tmp.File("x/a (2).jpg")));
+  ASSERT_TRUE(packer.AddFile("notes.txt"));
+  ASSERT_TRUE(packer.Pack(true));
+  for (const char* gone : {"x/a.jpg", "y/a.jpg", "x/a (2).jpg", "notes.txt"}) {
+    EXPECT_FALSE(Exists(tmp.File(gone))) << gone;
+  }
+  EXPECT_EQ(Capture(kPython + " " + kPeers + " zip " + tmp.File("both.zip") + " 2>&1"),
+            "a.jpg\t0\t1000\na (2).jpg\t0\t2000\na (2) (2).jpg\t0\t3000\nnotes.txt\t8\t4000\n");
+  EXPECT_EQ(ZipPacker::UniqueName("Motion", {"Motion"}), "Motion (2)");
+}
+
 TEST(ZipPackerTest, BareNamesDeflateAndUpdate) {
   LogFolder tmp;
   ASSERT_EQ(mkdir(tmp.File("pic").c_str(), 0700), 0);
@@ -64,8 +90,8 @@ TEST(ZipPackerTest, BareNamesDeflateAndUpdate) {
 
   const std::string listing =
       Capture(kPython + " " + kPeers + " zip " + tmp.File("pic/event.zip") + " 2>&1");
-  // name, method (8 = deflate), size
-  EXPECT_EQ(listing, "a.jpg\t8\t5000\nb.jpg\t8\t77\nc.avi\t8\t20000\n");
+  // name, method (0 = stored: pictures and movies do not deflate), size
+  EXPECT_EQ(listing, "a.jpg\t0\t5000\nb.jpg\t0\t77\nc.avi\t0\t20000\n");
 
   // Nothing to pack, or nothing readable: no archive, sources kept.
   ZipPacker empty;
