@@ -574,7 +574,9 @@ void MainFrame::RunShutdown() {
   SetWriteFailureNotifier(nullptr);
   transfer_->PostQuit();
   // Each wait is limited and logs the thread that did not end.
-  const bool transferEnded = transfer_->WaitForEnd(kThreadEndTimeoutMs);
+  // The mail or upload in hand may take its grace period to finish.
+  const bool transferEnded =
+      transfer_->WaitForEnd(TransferQueue::kQuitGraceMs + kThreadEndTimeoutMs);
   const bool schedulerEnded = WaitForThreadEnd(schedulerHandle_, kThreadEndTimeoutMs, "scheduler");
 
   const std::vector<CameraFrame*> windows = cameraWindows_;

@@ -62,6 +62,15 @@ class MessageQueue {
     messages_.clear();
   }
 
+  // As Close, but hands back what was queued, in order.
+  std::deque<Message> CloseAndTake() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    std::deque<Message> left;
+    left.swap(messages_);
+    return left;
+  }
+
   // Opens the queue again for a new receiver.
   void Reset() {
     std::lock_guard<std::mutex> lock(mutex_);

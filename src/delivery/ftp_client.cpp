@@ -72,7 +72,10 @@ struct FtpClient::Impl {
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     Impl* impl = static_cast<Impl*>(self);
     const bool cancelled = impl->cancel != nullptr && impl->cancel->load();
-    return (StopFlag.load() != 0 || cancelled) ? 1 : 0;
+    // With a cancel flag the owner decides when to give up (a quit lets
+    // the upload in hand finish); without one a stop request ends it.
+    if (impl->cancel != nullptr) return cancelled ? 1 : 0;
+    return StopFlag.load() != 0 ? 1 : 0;
   }
 
   // Options common to every step; the easy handle keeps its connection

@@ -132,4 +132,18 @@ bool MailMessage::Compose() {
   return true;
 }
 
+bool MailMessage::Restore(const std::string& from, const std::string& recipients,
+                          const std::string& text) {
+  sender = from;
+  std::size_t start = 0;
+  while (start <= recipients.size()) {
+    std::size_t comma = recipients.find(',', start);
+    if (comma == std::string::npos) comma = recipients.size();
+    AddRecipient(recipients.substr(start, comma - start));
+    start = comma + 1;
+  }
+  if (sender.empty() || recipients_.empty() || text.empty()) return false;
+  return composed_.CopyFrom(text.data(), static_cast<std::int32_t>(text.size()));
+}
+
 }  // namespace qmr

@@ -46,6 +46,9 @@ class MailMessage {
   bool Compose();
 
   const ByteBuffer& Composed() const { return composed_; }
+  // A message composed earlier and kept on disk: its sender, recipients and
+  // composed text. False without sender, recipient or text.
+  bool Restore(const std::string& from, const std::string& recipients, const std::string& text);
   const std::string& RecipientList() const { return recipientList_; }
   const std::map<std::string, MailRecipient>& Recipients() const { return recipients_; }
   const std::map<std::string, MailAttachment>& Attachments() const { return attachments_; }

@@ -79,6 +79,7 @@ bool SmtpClient::ReadReply(const char* expectedCode) {
   std::string reply;
   if (!ReadOneReply(reply)) return false;
   LogFile::Write("Rcv:" + reply);
+  lastReply_ = reply;
   return lastCode_ == expectedCode;
 }
 
@@ -107,6 +108,7 @@ bool SmtpClient::SendData(const MailMessage& message) {
 
 bool SmtpClient::SendMail(const MailMessage& message, bool useAuthentication) {
   pending_.clear();
+  lastReply_.clear();
   if (!Connect(server_, serverPort_, kConnectTimeoutSeconds)) return false;
   if (!ReadReply("220")) return false;
   if (!SendCommand("EHLO qmr\r\n")) return false;

@@ -26,6 +26,8 @@ class SmtpClient : public SocketClient {
   void SetAccount(const std::string& server, const std::string& user, const std::string& password);
   // The whole dialogue; true only when the server acknowledged QUIT.
   bool SendMail(const MailMessage& message, bool useAuthentication);
+  // The last reply read from the server ("" when none came).
+  const std::string& LastReply() const { return lastReply_; }
 
  private:
   bool SendCommand(const std::string& command, bool hideInLog = false);
@@ -40,6 +42,7 @@ class SmtpClient : public SocketClient {
   std::string user_;
   std::string password_;
   std::string pending_;   // bytes received but not yet consumed as a reply
+  std::string lastReply_;
   std::string lastCode_;  // code of the last line of the last reply
 };
 

@@ -139,7 +139,9 @@ std::int32_t SocketClient::Receive(void* buffer, std::int32_t capacity) {
   const std::uint32_t start = TickCount();
   const std::uint32_t limitMs = static_cast<std::uint32_t>(receiveTimeoutSeconds_) * 1000u;
   for (;;) {
-    if (StopFlag.load() != 0 || (cancel_ != nullptr && cancel_->load())) return -1;
+    // A cancel flag, when set up, decides alone (a quit lets the mail in
+    // hand finish); otherwise a stop request ends the wait.
+    if (cancel_ != nullptr ? cancel_->load() : StopFlag.load() != 0) return -1;
     const std::uint32_t elapsed = TickCount() - start;
     if (elapsed >= limitMs) return -1;
     const std::uint32_t slice = limitMs - elapsed < 200 ? limitMs - elapsed : 200;

@@ -355,15 +355,21 @@ void CameraMotionDetector::Deliver(const Settings& s) {
     }
   }
 
+  // Without a transfer thread the event waits in the spool for the next
+  // start instead of staying in the program folder for ever.
   TransferQueue& transfer = context_.Transfer();
   if (uploadWanted) {
     if (!transfer.PostUploadJob(delivery, name)) {
       LogFile::Write("The transfer thread is not running; " + delivery + " is not uploaded.");
+      transfer.SpoolUpload(delivery, name);
     }
   } else {
     RemoveFile(delivery);
   }
-  if (mail && !transfer.PostMailJob(std::move(mail))) {
+  if (mail && !transfer.IsRunning()) {
+    LogFile::Write("The transfer thread is not running; the motion mail is not sent.");
+    transfer.SpoolMail(*mail);
+  } else if (mail && !transfer.PostMailJob(std::move(mail))) {
     LogFile::Write("The transfer thread is not running; the motion mail is not sent.");
   }
 }

@@ -266,8 +266,13 @@ TEST_F(TransferQueueTest, NoConnectionKeepsUploadFile) {
   WriteWhole(tmp.File("event.zip"), "data");
   ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
   ASSERT_TRUE(WaitHandled(queue, 1));
-  EXPECT_TRUE(Exists(tmp.File("event.zip")));
+  // The archive waits in the spool for the next try.
+  EXPECT_FALSE(Exists(tmp.File("event.zip")));
+  EXPECT_EQ(ReadWhole(tmp.File("spool/0000000001.data")), "data");
   EXPECT_NE(tmp.Log().find("No internet connection is avaliable to send mail.\n"),
+            std::string::npos);
+  EXPECT_NE(tmp.Log().find("Upload of " + tmp.File("event.zip") +
+                           " failed: no internet connection\n"),
             std::string::npos);
   queue.PostQuit();
   EXPECT_TRUE(queue.WaitForEnd(5000));
@@ -344,7 +349,7 @@ TEST_F(TransferQueueTest, EntryWithoutPasswordDialsNothing) {
   ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
   ASSERT_TRUE(WaitHandled(queue, 1));
   EXPECT_FALSE(Exists(ppp.ponMarker));
-  EXPECT_TRUE(Exists(tmp.File("event.zip")));
+  EXPECT_TRUE(Exists(tmp.File("spool/0000000001.data")));
   EXPECT_NE(tmp.Log().find("Failed to connect to internet via other\n"), std::string::npos);
   queue.PostQuit();
   EXPECT_TRUE(queue.WaitForEnd(5000));
@@ -379,13 +384,20 @@ TEST_F(TransferQueueTest, SilentServerDoesNotHoldTheThread) {
     TransferQueue queue;
     queue.SetInternetCheck([] { return true; });
     queue.SetReceiveTimeout(600);
+    queue.SetQuitGrace(1000);
     ASSERT_TRUE(queue.Start(context));
     ASSERT_TRUE(queue.PostMailJob(makeMail()));
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadWhole(tmp.File("silent.txt")).find("EHLO") != std::string::npos; },
         10000));
+    // The quit gives the mail its grace period, then cancels it: the mail
+    // waits in the spool.
     queue.PostQuit();
     EXPECT_TRUE(queue.WaitForEnd(5000));
+    const std::string job = ReadWhole(tmp.File("spool/0000000002.job"));
+    EXPECT_NE(job.find("kind=mail\nremote=\nsender=cam@example.com\nrecipients=a@example.com\n"),
+              std::string::npos)
+        << job;
   }
 }
 
