@@ -129,9 +129,9 @@ def run_fake(portfile, mode, logfile):
         threading.Thread(target=serve, args=(conn,), daemon=True).start()
 
 
-def run_ftp(portfile, root, user, password):
+def run_ftp(portfile, root, user, password, read_limit=None):
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
     import logging
     logging.basicConfig(level=logging.ERROR)
@@ -142,6 +142,12 @@ def run_ftp(portfile, root, user, password):
         proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                       if k not in ("PASV", "EPSV")}
     handler = ActiveOnly
+    if read_limit:
+        # A slow line: uploads arrive at read_limit bytes a second.
+        class Slow(ThrottledDTPHandler):
+            pass
+        Slow.read_limit = int(read_limit)
+        handler.dtp_handler = Slow
     handler.authorizer = authorizer
     handler.auth_failed_timeout = 0.1  # the tests try wrong passwords
     server = FTPServer(("127.0.0.1", 0), handler)
@@ -187,7 +193,7 @@ def main():
     elif command == "fake":
         run_fake(*sys.argv[2:5])
     elif command == "ftp":
-        run_ftp(*sys.argv[2:6])
+        run_ftp(*sys.argv[2:7])
     elif command == "mail":
         split_mail(*sys.argv[2:4])
     elif command == "zip":

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "delivery/dialup_connection.h"
 #include "delivery/ftp_client.h"
@@ -399,6 +402,153 @@ TEST_F(TransferQueueTest, SilentServerDoesNotHoldTheThread) {
               std::string::npos)
         << job;
   }
+}
+
+// An FTP account on a peer: root folder with an "in" directory.
+struct FtpAccount {
+  FtpAccount(const LogFolder& tmp, const std::string& name, const std::string& readLimit = "")
+      : root(tmp.File(name)) {
+    mkdir(root.c_str(), 0700);
+    mkdir((root + "/in").c_str(), 0700);
+    std::vector<std::string> args = {"ftp", root, "cam", "pw"};
+    if (!readLimit.empty()) args.push_back(readLimit);
+    server = std::make_unique<Peer>(tmp.Path(), args);
+  }
+  void Use(DeliveryContext& context) const {
+    context.Settings().Update([&](Settings& s) {
+      s.ftpServer = server->Address();
+      s.ftpUser = "cam";
+      s.ftpPasswd = "pw";
+      s.ftpDir = "in";
+    });
+  }
+  std::string root;
+  std::unique_ptr<Peer> server;
+};
+
+// Failed uploads wait in the spool and go out in their order once the line
+// is back; a job queued behind them waits its turn.
+TEST_F(TransferQueueTest, SpooledJobsRetriedInOrder) {
+  LogFolder tmp;
+  FtpAccount ftp(tmp, "root");
+  DeliveryContext context;
+  ftp.Use(context);
+  std::atomic<bool> online{false};
+  TransferQueue queue;
+  queue.SetInternetCheck([&] { return online.load(); });
+  queue.SetRetryPolicy({1}, 3600);
+  ASSERT_TRUE(queue.Start(context));
+  for (const char* name : {"a.zip", "b.zip"}) {
+    WriteWhole(tmp.File(name), Pattern(100 + name[0]));
+    ASSERT_TRUE(queue.PostUploadJob(tmp.File(name), name));
+  }
+  ASSERT_TRUE(WaitHandled(queue, 2));
+  EXPECT_TRUE(Exists(tmp.File("spool/0000000001.data")));
+  EXPECT_TRUE(Exists(tmp.File("spool/0000000002.data")));
+  // The first failed once; the second never ran (it waits behind).
+  EXPECT_NE(ReadWhole(tmp.File("spool/0000000001.job")).find("attempts=1\n"), std::string::npos);
+  EXPECT_NE(ReadWhole(tmp.File("spool/0000000002.job")).find("attempts=0\n"), std::string::npos);
+
+  online.store(true);
+  WriteWhole(tmp.File("c.zip"), Pattern(300));
+  ASSERT_TRUE(queue.PostUploadJob(tmp.File("c.zip"), "c.zip"));
+  // Retries come with the scheduler's ticks.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        queue.PostTick();
+        return Exists(tmp.File("spool/0000000003.job")) == false &&
+               Exists(ftp.root + "/in/c.zip");
+      },
+      20000));
+  EXPECT_EQ(ReadWhole(ftp.root + "/in/a.zip"), Pattern(100 + 'a'));
+  EXPECT_EQ(ReadWhole(ftp.root + "/in/b.zip"), Pattern(100 + 'b'));
+  const std::string log = tmp.Log();
+  const size_t a = At(log, "Delivered from the spool: " + tmp.File("spool/0000000001.data"));
+  const size_t b = At(log, "Delivered from the spool: " + tmp.File("spool/0000000002.data"));
+  const size_t c = At(log, "Delivered from the spool: " + tmp.File("spool/0000000003.data"));
+  ASSERT_NE(a, std::string::npos) << log;
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  EXPECT_FALSE(Exists(tmp.File("spool/0000000001.job")));
+  queue.PostQuit();
+  EXPECT_TRUE(queue.WaitForEnd(5000));
+}
+
+// A job that fails for longer than the give-up age stays in the spool,
+// marked, with a log line; it is not tried again.
+TEST_F(TransferQueueTest, SpooledJobGivenUpStaysInSpool) {
+  LogFolder tmp;
+  DeliveryContext context;
+  TransferQueue queue;
+  queue.SetInternetCheck([] { return false; });
+  queue.SetRetryPolicy({0}, 1);
+  ASSERT_TRUE(queue.Start(context));
+  WriteWhole(tmp.File("event.zip"), "data");
+  ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        queue.PostTick();
+        return Exists(tmp.File("spool/0000000001.failed"));
+      },
+      20000));
+  EXPECT_EQ(ReadWhole(tmp.File("spool/0000000001.data")), "data");
+  EXPECT_NE(tmp.Log().find("the file stays in the spool: " + tmp.File("spool/0000000001.data")),
+            std::string::npos);
+  queue.PostQuit();
+  EXPECT_TRUE(queue.WaitForEnd(5000));
+  // Without a transfer thread a new event goes straight to the spool.
+  WriteWhole(tmp.File("late.zip"), "late");
+  EXPECT_FALSE(queue.PostUploadJob(tmp.File("late.zip"), "late.zip"));
+  EXPECT_TRUE(queue.SpoolUpload(tmp.File("late.zip"), "late.zip"));
+  EXPECT_EQ(ReadWhole(tmp.File("spool/0000000002.data")), "late");
+  EXPECT_FALSE(Exists(tmp.File("late.zip")));
+}
+
+// Quit during an upload over a slow line: within the grace period the upload
+// completes; past it the archive stays in the spool and the next start
+// delivers it.
+TEST_F(TransferQueueTest, QuitDuringSlowUpload) {
+  LogFolder tmp;
+  DeliveryContext context;
+  {
+    FtpAccount slow(tmp, "slow", "200000");
+    slow.Use(context);
+    TransferQueue queue;
+    queue.SetInternetCheck([] { return true; });
+    ASSERT_TRUE(queue.Start(context));
+    WriteWhole(tmp.File("done.zip"), Pattern(400000));
+    ASSERT_TRUE(queue.PostUploadJob(tmp.File("done.zip"), "done.zip"));
+    ASSERT_TRUE(WaitUntil([&] { return Exists(slow.root + "/in/done.zip"); }, 10000));
+    queue.PostQuit();
+    EXPECT_TRUE(queue.WaitForEnd(20000));
+    EXPECT_EQ(ReadWhole(slow.root + "/in/done.zip"), Pattern(400000));
+    EXPECT_FALSE(Exists(tmp.File("done.zip")));
+    EXPECT_FALSE(Exists(tmp.File("spool/0000000001.job")));
+  }
+  {
+    FtpAccount slow(tmp, "slower", "50000");
+    slow.Use(context);
+    TransferQueue queue;
+    queue.SetInternetCheck([] { return true; });
+    queue.SetQuitGrace(1000);
+    ASSERT_TRUE(queue.Start(context));
+    WriteWhole(tmp.File("cut.zip"), Pattern(1000000));
+    ASSERT_TRUE(queue.PostUploadJob(tmp.File("cut.zip"), "cut.zip"));
+    ASSERT_TRUE(WaitUntil([&] { return Exists(slow.root + "/in/cut.zip"); }, 10000));
+    queue.PostQuit();
+    EXPECT_TRUE(queue.WaitForEnd(10000));
+    EXPECT_EQ(ReadWhole(tmp.File("spool/0000000001.data")), Pattern(1000000));
+  }
+  FtpAccount fast(tmp, "fast");
+  fast.Use(context);
+  TransferQueue queue;
+  queue.SetInternetCheck([] { return true; });
+  ASSERT_TRUE(queue.Start(context));
+  ASSERT_TRUE(WaitUntil([&] { return !Exists(tmp.File("spool/0000000001.job")); }, 20000));
+  EXPECT_EQ(ReadWhole(fast.root + "/in/cut.zip"), Pattern(1000000));
+  EXPECT_FALSE(Exists(tmp.File("spool/0000000001.data")));
+  queue.PostQuit();
+  EXPECT_TRUE(queue.WaitForEnd(5000));
 }
 
 }  // namespace
