@@ -525,7 +525,11 @@ bool AviWriter::Close() {
       const std::uint32_t firstFrames = firstSegmentFrames_;
       const bool firstOpen = firstSegmentOpen_;
       const bool failedBefore = failed_;
-      std::uint64_t give = 64 * 1024;
+      // First what the closing indexes take, then twice as much at each
+      // try (the disk's blocks may want more).
+      const std::uint64_t entries = videoIndex_.size() + textIndex_.size();
+      std::uint64_t give = 64 + 8 * entries;
+      if (segments_.size() == 1) give += 8 + 16 * entries;
       for (int attempt = 0;; ++attempt) {
         const std::uint64_t endBefore = end_;
         ok = Finish();

@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +23,7 @@
 #include "capture/video_frame.h"
 #include "events_context.h"
 #include "recording/bitmap_info.h"
+#include "storage/write_failure.h"
 
 namespace qmr {
 namespace {
@@ -317,6 +323,86 @@ TEST_F(MotionActionsTest, RecordingIsUploadedByFtpAndKeptInTheMovieFolder) {
   ASSERT_EQ(probe.rfind("mjpeg,160,120,8/1,", 0), 0u) << probe;
   EXPECT_GE(std::stoi(probe.substr(18)), 20) << probe;  // every check of the period
   EXPECT_TRUE(Files(folder_.Path(), ".zip").empty());
+}
+
+// The movie and picture folders on a small full disk (a tmpfs): the
+// recording ends at the first failed write with one log line and one
+// message, stays playable, pictures that cannot be written leave nothing
+// behind; once space is freed the next period records again.
+TEST_F(MotionActionsTest, FullDiskEndsThePeriodsRecordingAndTheNextOneRecordsAgain) {
+  const std::string disk = folder_.File("disk");
+  fs::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here; the recording tests cover full disks";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{disk};
+  const std::string avi = disk + "/AVI";
+  fs::create_directories(avi);
+  std::vector<std::string> boxes;
+  SetWriteFailureNotifier([&boxes](const std::string& text) { boxes.push_back(text); });
+  ResetWriteFailureNotice();
+  Set([&](Settings& s) {
+    s.savAvi = s.savPic = true;
+    s.aviDir = avi;
+    s.picDir = avi;
+    s.fccHandler = MakeFourCC("MJPG");
+  });
+  // Leave about 80 KB free.
+  const std::string filler = disk + "/filler";
+  {
+    struct statvfs st;
+    ASSERT_EQ(::statvfs(disk.c_str(), &st), 0);
+    const long long room = static_cast<long long>(st.f_bavail) * st.f_frsize - 80 * 1024;
+    std::ofstream out(filler, std::ios::binary);
+    out << std::string(static_cast<std::size_t>(room), 'f');
+  }
+
+  ScriptedDetector detector(context_, kCamera);
+  detector.Begin();
+  const std::string recording = detector.RecordingPath();
+  ASSERT_FALSE(recording.empty());
+  for (int i = 0; i < 200 && !detector.RecordingPath().empty(); ++i) detector.Check(true);
+  EXPECT_TRUE(detector.RecordingPath().empty()) << "the full disk was never noticed";
+  for (int i = 0; i < 5; ++i) detector.Check(true);
+  detector.End();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find(recording), std::string::npos) << boxes[0];
+  const std::string log = ReadWhole(folder_.File("log.txt"));
+  EXPECT_NE(log.find("The recording " + recording + " was stopped: it could not be written (No "
+                     "space left on device)"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("could not be written: No space left on device"), std::string::npos);
+  ASSERT_TRUE(Exists(recording));
+  EXPECT_EQ(Capture("ffmpeg -nostdin -v error -i '" + recording + "' -f null - 2>&1"), "");
+  // No picture is cut short: each one left decodes.
+  for (const std::string& jpg : Files(avi, ".jpg")) {
+    EXPECT_EQ(Capture("ffmpeg -nostdin -v error -i '" + avi + "/" + jpg + "' -f null - 2>&1"), "")
+        << jpg;
+  }
+
+  // Still full: the next period cannot record and says so once, no new box.
+  detector.Begin();
+  for (int i = 0; i < 5; ++i) detector.Check(true);
+  EXPECT_TRUE(detector.RecordingPath().empty());
+  detector.End();
+  EXPECT_EQ(boxes.size(), 1u);
+
+  // Space freed: the next period records.
+  ::unlink(filler.c_str());
+  for (const std::string& zip : Files(avi, ".zip")) ::unlink((avi + "/" + zip).c_str());
+  detector.Begin();
+  detector.Check(true);
+  const std::string again = detector.RecordingPath();
+  EXPECT_FALSE(again.empty());
+  for (int i = 0; i < 5; ++i) detector.Check(true);
+  detector.End();
+  ASSERT_TRUE(Exists(again));
+  EXPECT_EQ(Capture("ffmpeg -nostdin -v error -i '" + again + "' -f null - 2>&1"), "");
+  SetWriteFailureNotifier(nullptr);
 }
 
 TEST_F(MotionActionsTest, SwitchingRecordingsOffDeletesTheRecordingAtTheNextCheck) {
