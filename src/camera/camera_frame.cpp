@@ -323,7 +323,12 @@ void CameraFrame::OnCommand(wxCommandEvent& event) {
 }
 
 void CameraFrame::OnUpdateUi(wxUpdateUIEvent& event) {
-  if (event.GetId() == kIdRecord) event.Check(IsRecording());
+  if (event.GetId() == kIdRecord) {
+    event.Check(IsRecording());
+    // A recording the device ended by itself (a full disk) no longer shows
+    // in the title.
+    if (!IsRecording() && title_.EndsWith(", recording...")) SyncTitle();
+  }
   if (event.GetId() == kIdDetect) event.Check(IsDetecting());
 }
 

@@ -50,8 +50,8 @@ class FakeTarget : public ScheduleTarget {
   bool IsRecording(int index) override { return cameras[index].recording; }
   bool StartRecording(int index) override {
     ++cameras[index].recordStarts;
-    cameras[index].recording = true;
-    return true;
+    cameras[index].recording = recordWorks;
+    return recordWorks;
   }
   bool IsDetecting(int index) override { return cameras[index].detecting; }
   bool StartDetecting(int index) override {
@@ -61,6 +61,7 @@ class FakeTarget : public ScheduleTarget {
   }
   std::atomic<int> ticks{0};
   bool openWorks = true;
+  bool recordWorks = true;
   std::map<int, Camera> cameras;
 };
 
@@ -140,6 +141,19 @@ TEST_F(SchedulerFixture, OpensAtStartAndKeepsRecordingThroughThePeriod) {
   EXPECT_TRUE(target.cameras[0].recording);
   EXPECT_EQ(target.cameras[0].recordStarts, 2);
   EXPECT_EQ(target.cameras[0].opens, 1);
+  EXPECT_EQ(target.ticks, 5);
+}
+
+// A recording that cannot start (a full disk) is not tried again at every
+// tick: the next try waits kRetryAfterFailureMs.
+TEST_F(SchedulerFixture, FailedRecordingStartWaitsBeforeTheNextTry) {
+  Add(Weekdays(8, 9));
+  Scheduler scheduler = Make();
+  now = At(3, 8, 15, 0);
+  target.recordWorks = false;
+  for (int i = 0; i < 5; ++i) scheduler.Tick();
+  EXPECT_EQ(target.cameras[0].recordStarts, 1);
+  EXPECT_FALSE(target.cameras[0].recording);
   EXPECT_EQ(target.ticks, 5);
 }
 

@@ -13,6 +13,8 @@
 #include "../support/temp_folder.h"
 #include "base/log_file.h"
 #include "base/process.h"
+#include "config/ini_file.h"
+#include "config/settings.h"
 #include "storage/storage_keeper.h"
 #include "storage/write_failure.h"
 
@@ -142,6 +144,29 @@ TEST(WriteFailure, OneBoxUntilSpaceIsBack) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
   }
   LogFile::ResetPath();
+}
+
+// Missing keys keep the old behaviour (no size limit, 500 MB free);
+// negative or unreadable values fall back to the defaults.
+TEST(StorageSettings, DefaultsAndBadValues) {
+  IniFile ini;
+  Settings s;
+  LoadStorageSettings(ini, s);
+  EXPECT_EQ(s.maxGb, 0);
+  EXPECT_EQ(s.minFreeMb, 500);
+  ini.SetString(keys::kStorage, "MAXGB", "0.25");
+  ini.SetString(keys::kStorage, "MINFREEMB", "0");
+  LoadStorageSettings(ini, s);
+  EXPECT_EQ(s.maxGb, 0.25);
+  EXPECT_EQ(s.minFreeMb, 0);
+  ini.SetString(keys::kStorage, "MAXGB", "-1");
+  ini.SetString(keys::kStorage, "MINFREEMB", "-5");
+  LoadStorageSettings(ini, s);
+  EXPECT_EQ(s.maxGb, 0);
+  EXPECT_EQ(s.minFreeMb, 500);
+  ini.SetString(keys::kStorage, "MAXGB", "lots");
+  LoadStorageSettings(ini, s);
+  EXPECT_EQ(s.maxGb, 0);
 }
 
 }  // namespace
