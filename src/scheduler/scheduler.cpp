@@ -34,12 +34,16 @@ void Scheduler::Tick() {
     // Nothing is ever switched off here: a period that ended leaves what it
     // started running until the user stops it.
     if (schedule.recordVideo) {
-      if (failedAt_.size() < cameras_.size()) failedAt_.resize(cameras_.size(), 0);
-      const std::uint32_t tick = TickCount();
-      if (failedAt_[i] != 0 && !TickIntervalPassed(failedAt_[i], tick, kRetryAfterFailureMs)) {
-        continue;
+      if (failedAt_.size() < cameras_.size()) {
+        failedAt_.resize(cameras_.size(), 0);
+        failed_.resize(cameras_.size(), false);
       }
-      if (!target_.IsRecording(index)) failedAt_[i] = target_.StartRecording(index) ? 0 : (tick | 1);
+      const std::uint32_t tick = TickCount();
+      if (failed_[i] && !TickIntervalPassed(failedAt_[i], tick, kRetryAfterFailureMs)) continue;
+      if (!target_.IsRecording(index)) {
+        failed_[i] = !target_.StartRecording(index);
+        failedAt_[i] = tick;
+      }
     } else {
       if (!target_.IsDetecting(index)) target_.StartDetecting(index);
     }

@@ -58,7 +58,8 @@ class Scheduler {
   const std::vector<std::unique_ptr<CameraEntry>>& cameras_;
   ScheduleTarget& target_;
   Clock clock_;
-  // Per camera: the tick count of the last failed start (0: none).
+  // Per camera: whether the last start failed, and its tick count.
+  std::vector<bool> failed_;
   std::vector<std::uint32_t> failedAt_;
 };
 
