@@ -184,9 +184,8 @@ void MainFrame::RunStartupActions() {
 void MainFrame::StartThreads() {
   if (!transfer_->Start(*this)) LogFile::Write("The transfer thread could not be started");
   // Failed writes of recordings show their one message box through here.
-  SetWriteFailureNotifier([this](const std::string& text) {
-    PostMessageBox(text, "Error", kMsgOk | kMsgIconError);
-  });
+  SetWriteFailureNotifier(
+      [this](const std::string& text) { PostMessageBox(text, "Error", kMsgOk | kMsgIconError); });
   storageKeeper_ = std::make_unique<StorageKeeper>();
   storageKeeper_->Start(settings_);
   scheduler_ = std::make_unique<Scheduler>(cameras_, static_cast<ScheduleTarget&>(*this));

@@ -66,8 +66,8 @@ struct Settings {
   Rgb colorHilight{255, 0, 255};
 
   // STORAGE: limits the storage keeper holds the AVI and PIC folders to.
-  double maxGb = 0;         // MAXGB: total size of the program's files there; 0 = no limit
-  int minFreeMb = 500;      // MINFREEMB: free space kept on the disk of each folder
+  double maxGb = 0;     // MAXGB: total size of the program's files there; 0 = no limit
+  int minFreeMb = 500;  // MINFREEMB: free space kept on the disk of each folder
 };
 
 // Holds the one Settings record. The user-interface thread changes it through

@@ -6,10 +6,10 @@
 #include <iterator>
 
 #include "base/app_context.h"
+#include "base/log_file.h"
 #include "config/settings.h"
 #include "delivery/dialup_connection.h"
 #include "delivery/ftp_client.h"
-#include "base/log_file.h"
 #include "delivery/mail_message.h"
 #include "delivery/smtp_client.h"
 #include "platform/internet_check.h"
@@ -153,8 +153,8 @@ void TransferQueue::Run() {
 
 std::time_t TransferQueue::PauseAfter(int attempts) const {
   if (retryPauses_.empty() || attempts <= 0) return 0;
-  const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(attempts) - 1,
-                                              retryPauses_.size() - 1);
+  const std::size_t i =
+      std::min<std::size_t>(static_cast<std::size_t>(attempts) - 1, retryPauses_.size() - 1);
   return retryPauses_[i];
 }
 
@@ -192,7 +192,8 @@ void TransferQueue::RetrySpooled(bool all) {
       sent = UploadFile(job.dataPath, job.remoteName);
     } else {
       std::ifstream in(job.dataPath, std::ios::binary);
-      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
       MailMessage mail;
       if (mail.Restore(job.sender, job.recipients, text)) sent = SendMail(mail);
     }
@@ -228,7 +229,8 @@ bool TransferQueue::ConnectionStep() {
 
 bool TransferQueue::SendMail(const MailMessage& mail) {
   std::string to;
-  for (const auto& [address, recipient] : mail.Recipients()) to += (to.empty() ? "" : ", ") + address;
+  for (const auto& [address, recipient] : mail.Recipients())
+    to += (to.empty() ? "" : ", ") + address;
   if (!ConnectionStep()) {
     LogFile::Write("Mail to " + to + " failed: no internet connection");
     return false;
@@ -245,7 +247,7 @@ bool TransferQueue::SendMail(const MailMessage& mail) {
       std::string reply = client.LastReply();
       while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
       LogFile::Write("Mail to " + to + " failed: " +
-                     (cancel_.load()     ? std::string("cancelled at quit")
+                     (cancel_.load()  ? std::string("cancelled at quit")
                       : reply.empty() ? "no reply from " + settings.mailServer
                                       : reply));
     }

@@ -171,7 +171,8 @@ std::vector<SpoolJob> TransferSpool::Pending() const {
       const std::size_t eq = line.find('=');
       if (eq == std::string::npos) continue;
       const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-      if (key == "kind") job.kind = value == "mail" ? SpoolJob::Kind::kMail : SpoolJob::Kind::kUpload;
+      if (key == "kind")
+        job.kind = value == "mail" ? SpoolJob::Kind::kMail : SpoolJob::Kind::kUpload;
       if (key == "remote") job.remoteName = value;
       if (key == "sender") job.sender = value;
       if (key == "recipients") job.recipients = value;

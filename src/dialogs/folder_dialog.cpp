@@ -176,8 +176,7 @@ int FolderFileDialog::Apply() {
   const std::string maxGbText = TrimmedText(maxGb_);
   char* end = nullptr;
   const double maxGb = std::strtod(maxGbText.c_str(), &end);
-  if (end != maxGbText.c_str() && *end == '\0' && maxGb >= 0 && maxGb < 1e9 &&
-      maxGb != s.maxGb) {
+  if (end != maxGbText.c_str() && *end == '\0' && maxGb >= 0 && maxGb < 1e9 && maxGb != s.maxGb) {
     writer.Set(&Settings::maxGb, maxGb);
     writer.File().SetString(keys::kStorage, "MAXGB", NumberText(maxGb));
   }

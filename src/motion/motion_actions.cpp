@@ -187,8 +187,8 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
                          bitRate)) {
       // Once a period, not at every check.
       recordingFailed_ = true;
-      LogFile::Write("The motion recording " + path + " could not be started: " +
-                     recorder_.Message());
+      LogFile::Write("The motion recording " + path +
+                     " could not be started: " + recorder_.Message());
       return;
     }
     recordingFormat_ = format;

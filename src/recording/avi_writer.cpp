@@ -493,9 +493,8 @@ bool AviWriter::Finish() {
 bool AviWriter::DropTail(std::uint64_t bytes) {
   const std::uint64_t target = end_ > bytes ? end_ - bytes : 0;
   while (end_ > target && (!videoIndex_.empty() || !textIndex_.empty())) {
-    const bool video =
-        textIndex_.empty() ||
-        (!videoIndex_.empty() && videoIndex_.back().offset > textIndex_.back().offset);
+    const bool video = textIndex_.empty() || (!videoIndex_.empty() &&
+                                              videoIndex_.back().offset > textIndex_.back().offset);
     if (video) {
       end_ = videoIndex_.back().offset;
       videoIndex_.pop_back();

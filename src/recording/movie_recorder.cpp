@@ -57,10 +57,15 @@ bool MovieRecorder::Start(const std::string& path, std::uint32_t handler, int qu
   // A format without a usable rate (below one frame a second) is taken as 1.
   const auto rate = static_cast<std::uint32_t>(frameRate >= 1 ? frameRate : 1);
   if (!writer_.CreateStreams(compressor_.OutputFormat(), handler, rate, quality)) {
+    const int error = writer_.WriteError();
     writer_.Close();
     ::unlink(path.c_str());
     compressor_.EndSequence();
-    return Fail(Failure::kStreams, path);
+    Fail(Failure::kStreams, path);
+    // A full disk says so in the log rather than blame the compressor.
+    if (error != 0)
+      message_ += std::string(": the file could not be written (") + std::strerror(error) + ")";
+    return false;
   }
   format_ = compressor_.InputFormat();
   path_ = path;

@@ -154,7 +154,11 @@ std::vector<std::string> StorageKeeper::Sweep(const std::vector<std::string>& fo
     total -= c.size;
     deleted.push_back(c.path);
     char size[32];
-    std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(c.size) / (1 << 20));
+    if (c.size < (1u << 20)) {
+      std::snprintf(size, sizeof size, "%.0f KB", static_cast<double>(c.size) / 1024);
+    } else {
+      std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(c.size) / (1 << 20));
+    }
     LogFile::Write("Storage keeper deleted " + c.path + " (" + size + ", " +
                    (overTotal ? "over the size limit" : "too little free space") + ")");
   }
@@ -163,8 +167,8 @@ std::vector<std::string> StorageKeeper::Sweep(const std::vector<std::string>& fo
   bool recovered = !folders.empty();
   for (const Folder& f : folders) {
     const std::int64_t free = FreeBytes(f.path);
-    const auto floor = std::max<std::int64_t>(static_cast<std::int64_t>(limits.minFreeBytes),
-                                              kRecoveredFreeBytes);
+    const auto floor =
+        std::max<std::int64_t>(static_cast<std::int64_t>(limits.minFreeBytes), kRecoveredFreeBytes);
     recovered = recovered && free >= floor;
   }
   if (recovered) ResetWriteFailureNotice();

@@ -274,9 +274,9 @@ TEST_F(TransferQueueTest, NoConnectionKeepsUploadFile) {
   EXPECT_EQ(ReadWhole(tmp.File("spool/0000000001.data")), "data");
   EXPECT_NE(tmp.Log().find("No internet connection is avaliable to send mail.\n"),
             std::string::npos);
-  EXPECT_NE(tmp.Log().find("Upload of " + tmp.File("event.zip") +
-                           " failed: no internet connection\n"),
-            std::string::npos);
+  EXPECT_NE(
+      tmp.Log().find("Upload of " + tmp.File("event.zip") + " failed: no internet connection\n"),
+      std::string::npos);
   queue.PostQuit();
   EXPECT_TRUE(queue.WaitForEnd(5000));
   EXPECT_FALSE(queue.PostTick());
@@ -456,8 +456,7 @@ TEST_F(TransferQueueTest, SpooledJobsRetriedInOrder) {
   ASSERT_TRUE(WaitUntil(
       [&] {
         queue.PostTick();
-        return Exists(tmp.File("spool/0000000003.job")) == false &&
-               Exists(ftp.root + "/in/c.zip");
+        return Exists(tmp.File("spool/0000000003.job")) == false && Exists(ftp.root + "/in/c.zip");
       },
       20000));
   EXPECT_EQ(ReadWhole(ftp.root + "/in/a.zip"), Pattern(100 + 'a'));

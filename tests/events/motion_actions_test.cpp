@@ -5,10 +5,9 @@
 #include "motion/motion_actions.h"
 
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
-
 #include <sys/mount.h>
 #include <sys/statvfs.h>
+#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -371,7 +370,8 @@ TEST_F(MotionActionsTest, FullDiskEndsThePeriodsRecordingAndTheNextOneRecordsAga
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_NE(boxes[0].find(recording), std::string::npos) << boxes[0];
   const std::string log = ReadWhole(folder_.File("log.txt"));
-  EXPECT_NE(log.find("The recording " + recording + " was stopped: it could not be written (No "
+  EXPECT_NE(log.find("The recording " + recording +
+                     " was stopped: it could not be written (No "
                      "space left on device)"),
             std::string::npos)
       << log;

@@ -1,5 +1,7 @@
 // The storage keeper: which files it deletes and which it never touches, and
 // the single message box for a run of failed writes.
+#include "storage/storage_keeper.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +17,6 @@
 #include "base/process.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
-#include "storage/storage_keeper.h"
 #include "storage/write_failure.h"
 
 namespace qmr {
@@ -115,8 +116,7 @@ TEST(StorageKeeper, FreeSpaceFloorDeletesOwnFilesOnly) {
   ASSERT_GT(free, 0);
   StorageLimits limits;
   limits.minFreeBytes = static_cast<std::uint64_t>(free) * 4;
-  EXPECT_EQ(StorageKeeper::Sweep({folder.Path()}, limits),
-            (std::vector<std::string>{own1, own2}));
+  EXPECT_EQ(StorageKeeper::Sweep({folder.Path()}, limits), (std::vector<std::string>{own1, own2}));
   EXPECT_TRUE(Exists(foreign));
   EXPECT_EQ(StorageKeeper::LimitsOf(0.5, 500).maxBytes, 512ull << 20);
   EXPECT_EQ(StorageKeeper::LimitsOf(0, 0).minFreeBytes, 0u);
