@@ -9,7 +9,9 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "../delivery/delivery_test_support.h"
 #include "dialogs/folder_dialog.h"
@@ -150,6 +152,33 @@ TEST_F(DialogsTest, FolderDialogWritesOnlyWhatChanged) {
   }
   EXPECT_EQ(ReadWhole(ini_), before);
   EXPECT_EQ(context_.Settings().Get().aviDir, "/new/avi");
+}
+
+// The controls follow the window's order, which is the tab order: Play
+// before "Play repeatly", Test before "Parameters:". The storage limits go to
+// their own section; a value that is no number keeps the old one.
+TEST_F(DialogsTest, FolderDialogTabOrderAndStorageLimits) {
+  {
+    FolderFileDialog dialog(nullptr, context_);
+    std::vector<wxWindow*> order(dialog.GetChildren().begin(), dialog.GetChildren().end());
+    auto at = [&](wxWindow* w) { return std::find(order.begin(), order.end(), w) - order.begin(); };
+    EXPECT_LT(at(dialog.FindWindow(FolderFileDialog::kIdPlay)),
+              at(Control<wxCheckBox>(&dialog, "SNDREPEAT")));
+    EXPECT_LT(at(Control<wxTextCtrl>(&dialog, "SNDFILE")),
+              at(dialog.FindWindow(FolderFileDialog::kIdPlay)));
+    EXPECT_LT(at(Control<wxTextCtrl>(&dialog, "EXEFILE")),
+              at(dialog.FindWindow(FolderFileDialog::kIdTest)));
+    EXPECT_LT(at(dialog.FindWindow(FolderFileDialog::kIdTest)),
+              at(Control<wxTextCtrl>(&dialog, "EXEPARAM")));
+    EXPECT_EQ(Control<wxTextCtrl>(&dialog, "MAXGB")->GetValue(), "0");
+    EXPECT_EQ(Control<wxTextCtrl>(&dialog, "MINFREEMB")->GetValue(), "500");
+    Control<wxTextCtrl>(&dialog, "MAXGB")->SetValue(" 0.5 ");
+    Control<wxTextCtrl>(&dialog, "MINFREEMB")->SetValue("lots");
+    EXPECT_EQ(ShowAndConfirm(dialog, FolderFileDialog::kIdOk), wxID_OK);
+  }
+  EXPECT_EQ(SectionOnDisk(ini_, "STORAGE"), "MAXGB=0.5;");
+  EXPECT_EQ(context_.Settings().Get().maxGb, 0.5);
+  EXPECT_EQ(context_.Settings().Get().minFreeMb, 500);
 }
 
 TEST_F(DialogsTest, MotionTriggerDialogWritesOnlyWhatChanged) {
