@@ -46,8 +46,9 @@ class CaptureDevice : private SampleSink {
 
   // Opens the camera of a camera list entry; does not start it.
   bool Open(const CameraEntry& entry);
-  // Opens a given source (tests, and cameras made by other means).
-  bool Open(std::unique_ptr<FrameSource> source);
+  // Opens a given source (tests, and cameras made by other means); the
+  // source is taken only when it opens.
+  bool Open(std::unique_ptr<FrameSource>&& source);
 
   // Connects the preview: notify is called on the frame thread whenever a
   // new frame waits in Preview(); see PreviewRenderer::SetNotify.

@@ -35,6 +35,8 @@ class FrameSource {
   virtual bool Open() = 0;
   // The name the device gives itself (empty when it has none).
   virtual std::string DeviceName() const = 0;
+  // Why the last Open failed, for the log (empty when not known).
+  virtual std::string OpenError() const { return std::string(); }
   // Starts the streaming thread; Stop ends it and returns once it has ended
   // (or a generous time limit passed, which is logged). Stop is safe when
   // the source is not streaming.
