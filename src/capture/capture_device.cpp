@@ -145,11 +145,11 @@ bool CaptureDevice::GetFormat(BitmapInfoHeader& header, int& rate, int* bitRate)
 
 bool CaptureDevice::SetFormat(const BitmapInfoHeader* header, int rate) {
   if (!source_) return false;
-  rate = SaneRate(rate);
   bool ok;
   if (!header) {
-    ok = source_->SetFormat(0, 0, rate);
+    ok = source_->SetFormat(0, 0, rate <= 0 ? 0 : SaneRate(rate));
   } else {
+    rate = SaneRate(rate);
     const int width = header->width & ~3;
     const int height = header->height < 0 ? -header->height : header->height;
     if (width <= 0 || height <= 0) return false;
@@ -158,7 +158,7 @@ bool CaptureDevice::SetFormat(const BitmapInfoHeader* header, int rate) {
   if (ok) {
     BitmapInfoHeader current;
     int r = 0;
-    if (!GetFormat(current, r)) frameRate.store(rate);
+    if (!GetFormat(current, r)) frameRate.store(SaneRate(rate));
   }
   return ok;
 }

@@ -65,7 +65,8 @@ class CaptureDevice : private SampleSink {
   // The current format as a 24-bit bottom-up header; also sets frameRate.
   // bitRate (when given) is width * height * 24 * frame rate.
   bool GetFormat(BitmapInfoHeader& header, int& rate, int* bitRate = nullptr);
-  // header null: the device's default format. Otherwise the header's width
+  // header null: the device's default size, and with rate 0 (or less) its
+  // default frame rate as well. Otherwise the header's width
   // and height (the width is taken down to a multiple of 4) at rate frames
   // per second; the bit count is forced to 24. On failure the format and
   // frame rate stay as they were.

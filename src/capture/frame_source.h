@@ -47,8 +47,9 @@ class FrameSource {
   // The current (or requested) picture size and frame rate in frames per
   // second (at least 1).
   virtual bool GetFormat(int& width, int& height, int& frameRate) = 0;
-  // width and height 0: the device's default size. frameRate is clamped to
-  // what the source can do.
+  // width and height 0: the device's default size; with frameRate 0 as
+  // well, its default rate. frameRate is otherwise clamped to what the
+  // source can do.
   virtual bool SetFormat(int width, int height, int frameRate) = 0;
 
   virtual int CapabilityCount() = 0;

@@ -204,7 +204,8 @@ bool StreamSource::SetFormat(int width, int height, int frameRate) {
   std::lock_guard<std::mutex> lock(mutex_);
   wantedWidth_ = width;
   wantedHeight_ = height;
-  wantedRate_ = std::clamp(frameRate, 1, kMaxRate);
+  // Rate 0 with the default size: the stream's own rate.
+  wantedRate_ = frameRate == 0 && width == 0 ? 0 : std::clamp(frameRate, 1, kMaxRate);
   return true;
 }
 

@@ -272,6 +272,13 @@ bool V4l2Source::SetFormat(int width, int height, int frameRate) {
     return false;
   }
   if (!ok) return false;
+  if (frameRate == 0) {
+    // The default rate: the fastest the camera offers at this size.
+    for (const auto& c : capabilities_) {
+      if (c.inputWidth == width && c.inputHeight == height) frameRate = c.maxFrameRate;
+    }
+    if (frameRate <= 0) frameRate = 30;
+  }
   ApplyRateLocked(std::max(1, frameRate));
   ReadFormatLocked();
   return true;
