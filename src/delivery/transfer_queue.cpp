@@ -27,6 +27,7 @@ bool TransferQueue::Start(AppContext& context) {
   if (running_.load() || handle_.load() != 0) return false;
   context_ = &context;
   idleCount_ = 0;
+  lastJobEndMs_ = TickCount();
   quit_.store(false);
   queue_.Reset();
   // Posting is possible as soon as Start returns.
@@ -89,6 +90,7 @@ void TransferQueue::Run() {
         Tick();
         break;
     }
+    if (job->kind != TransferJob::kTick) lastJobEndMs_ = TickCount();
     handled_.fetch_add(1);
   }
   DialupConnection& dialup = context_->Dialup();
@@ -156,7 +158,8 @@ void TransferQueue::UploadFile(TransferJob& job) {
 void TransferQueue::Tick() {
   if (!context_->Dialup().IsDialled() || !context_->Settings().Get().hangup) return;
   ++idleCount_;
-  if (idleCount_ > kIdleTicks) context_->Dialup().HangUp();
+  const auto idleMs = static_cast<std::uint32_t>(TickCount() - lastJobEndMs_);
+  if (idleCount_ > kIdleTicks && idleMs >= idleHangUpMs_) context_->Dialup().HangUp();
 }
 
 }  // namespace qmr

@@ -32,8 +32,11 @@ struct TransferJob {
 
 class TransferQueue {
  public:
-  // Ticks without a job after which a dialled line is hung up (the 17th).
+  // Ticks without a job after which a dialled line is hung up (the 17th),
+  // and at least this long after the last job ended: ticks queued behind a
+  // long job come in a burst and must not hang up at once.
   static constexpr int kIdleTicks = 16;
+  static constexpr std::uint32_t kIdleHangUpMs = 8500;
 
   TransferQueue();
   virtual ~TransferQueue();
@@ -81,6 +84,12 @@ class TransferQueue {
   std::function<bool()> internetCheck_;
   int receiveTimeoutSeconds_ = 60;
   int idleCount_ = 0;  // transfer thread only
+  std::uint32_t lastJobEndMs_ = 0;  // transfer thread only
+  std::uint32_t idleHangUpMs_ = kIdleHangUpMs;
+
+ public:
+  // Tests shorten the idle time before a hang-up; set before Start.
+  void SetIdleHangUpMs(std::uint32_t ms) { idleHangUpMs_ = ms; }
 };
 
 }  // namespace qmr
