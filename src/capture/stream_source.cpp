@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>

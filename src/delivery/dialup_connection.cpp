@@ -1,8 +1,8 @@
 #include "delivery/dialup_connection.h"
 
 #include <dirent.h>
-#include <spawn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -40,8 +40,9 @@ class DialupConnection {
   bool RefreshEntries();
   // Dials the entry and waits for its interface. True at once when this
   // object already holds a line, and when the entry's line is already up
-  // through a pppd someone else started: that line is used but not held. error (optional) receives the dial
-  // command's exit status, or -1 when the line did not come up in time.
+  // through a pppd someone else started: that line is used but not held.
+  // error (optional) receives the dial command's exit status, or -1 when the
+  // line did not come up in time.
   bool Dial(const std::string& entryName, int* error = nullptr);
   // True only while the line this object dialled is up.
   bool IsDialled() const;

@@ -596,8 +596,8 @@ TEST_F(CaptureDeviceTest, NetworkCameraReconnectsAfterTheServerComesBack) {
 // comes as 640 x 479 and records, with the bottom row left out.
 TEST_F(CaptureDeviceTest, OddHeightStreamRecords) {
   const std::string clip = dir_ + "/odd.avi";
-  const std::string make = "ffmpeg -v error -y -f lavfi -i testsrc=size=641x479:rate=25 -t 2 "
-                           "-c:v ffv1 '" + clip + "'";
+  const std::string make =
+      "ffmpeg -v error -y -f lavfi -i testsrc=size=641x479:rate=25 -t 2 -c:v ffv1 '" + clip + "'";
   ASSERT_EQ(std::system(make.c_str()), 0);
   CameraEntry entry;
   entry.name = "Odd";
@@ -613,7 +613,8 @@ TEST_F(CaptureDeviceTest, OddHeightStreamRecords) {
   ASSERT_TRUE(device.Record(true, file, MakeFourCC("MJPG"), 85));
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   ASSERT_TRUE(device.Stop());
-  const std::string errors = RunCommand("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1");
+  const std::string errors =
+      RunCommand("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1");
   EXPECT_EQ(errors, "");
   const std::string size = RunCommand(
       "ffprobe -v error -show_entries stream=width,height,nb_frames -of csv=p=0 '" + file + "'");

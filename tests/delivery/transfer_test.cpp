@@ -226,8 +226,7 @@ TEST(DialupConnectionTest, DialsOnlyEntriesWithStoredPassword) {
 
   // A line of the entry that someone else brought up (its pppd runs) is
   // used but never dialled again nor hung up from here.
-  WriteWhole(ppp.config.runFolder + "/ppp-isp.pid",
-             std::to_string(getpid()) + "\nppp7\n");
+  WriteWhole(ppp.config.runFolder + "/ppp-isp.pid", std::to_string(getpid()) + "\nppp7\n");
   ASSERT_TRUE(line.Dial("isp"));
   EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\n");  // no second dial
   EXPECT_FALSE(line.IsDialled());
