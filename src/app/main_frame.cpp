@@ -150,6 +150,11 @@ void MainFrame::BuildToolBar() {
 void MainFrame::LoadSettingsAndCameras() {
   // The extra cameras are listed in the settings file, so it is read before
   // the devices are enumerated; the schedules need the camera names after.
+  ini_.SetSaveFailureHandler([this](const std::string& reason) {
+    const std::string text = "The settings could not be saved: " + reason;
+    LogFile::Write(text);
+    ShowError(text);
+  });
   ini_.Load(SettingsFilePath());
   EnumerateDevices(cameras_, ini_);
   qmr::Settings loaded;
@@ -213,7 +218,7 @@ void MainFrame::OnShowMessageBox(wxThreadEvent& event) {
   while (!waitingBoxes_.empty()) {
     MessageBoxRequest request = std::move(waitingBoxes_.front());
     waitingBoxes_.pop_front();
-    if (stage_ != Stage::kRunning) {
+    if (stage_ != Stage::kRunning || StopFlag.load() != 0) {
       // A box now would hold up the shutdown; keep the message in the log.
       LogFile::Write(request.caption + ": " + request.text);
       continue;
@@ -556,13 +561,11 @@ void MainFrame::OnClose(wxCloseEvent& event) {
 
 void MainFrame::OnStopPoll(wxTimerEvent&) {
   if (StopFlag.load() != 0 && !stagesStarted_) {
+    // A stop signal may come while dialogs are open, even nested: end them,
+    // innermost first, and start the quit stages only once every modal loop
+    // has returned, so no window is destroyed under a running dialog.
+    if (openDialogs_.EndInnermost()) return;
     stopPoll_.Stop();
-    // A stop signal may come while a dialog is open: close it first so the
-    // shutdown does not destroy windows under a running modal loop.
-    for (wxWindow* window : wxTopLevelWindows) {
-      auto* dialog = dynamic_cast<wxDialog*>(window);
-      if (dialog != nullptr && dialog->IsModal()) dialog->EndModal(wxID_CANCEL);
-    }
     PostQuitStage(0);
   }
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/open_dialogs.h"
 #include "base/app_context.h"
 #include "base/process.h"
 #include "scheduler/scheduler.h"
@@ -158,6 +159,7 @@ class MainFrame : public wxFrame,
   Stage stage_ = Stage::kRunning;
   bool stagesStarted_ = false;
   wxTimer stopPoll_;
+  OpenDialogs openDialogs_;
 };
 
 }  // namespace qmr

@@ -155,6 +155,9 @@ void CameraFrame::ApplyStoredSettings() {
   ini.GetTriple(section, "TIME_COLOR", 255, 0, 0, colour.red, colour.green, colour.blue);
   device_->Preview().SetTextColour(colour);
 
+  // The stored zones replace whatever an earlier start loaded (the zone
+  // lists are appended to when read).
+  detector_->ClearZones();
   detector_->LoadZoneSettings(ini);
 }
 

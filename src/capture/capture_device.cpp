@@ -44,10 +44,20 @@ bool CaptureDevice::Open(const CameraEntry& entry) {
     std::lock_guard<std::mutex> lock(nameMutex_);
     cameraName_ = entry.name;
   }
-  return Open(CreateFrameSource(entry));
+  std::unique_ptr<FrameSource> source = CreateFrameSource(entry);
+  if (!source) {
+    LogFile::Writef("Camera %s could not be opened: its source is not known", entry.name.c_str());
+    return false;
+  }
+  if (Open(std::move(source))) return true;
+  // A source that fails to open is left with the caller.
+  const std::string reason = source->OpenError();
+  LogFile::Writef("Camera %s could not be opened: %s", entry.name.c_str(),
+                  reason.empty() ? "the device refused it" : reason.c_str());
+  return false;
 }
 
-bool CaptureDevice::Open(std::unique_ptr<FrameSource> source) {
+bool CaptureDevice::Open(std::unique_ptr<FrameSource>&& source) {
   if (!source) return false;
   if (source_) Close();
   if (!source->Open()) return false;
@@ -69,7 +79,12 @@ bool CaptureDevice::AttachWindow(std::function<void()> notify) {
 
 bool CaptureDevice::Start() {
   if (!source_) return false;
-  if (state.load() == kStateRunning) return true;
+  if (state.load() == kStateRunning) {
+    if (frameThread_.load() != 0) return true;
+    // The frame thread ended by itself (a stop request, or a format it could
+    // not read): stop what is left and start anew.
+    Stop();
+  }
   {
     std::lock_guard<std::mutex> lock(sampleMutex_);
     quit_ = false;
@@ -131,11 +146,11 @@ bool CaptureDevice::GetFormat(BitmapInfoHeader& header, int& rate, int* bitRate)
 
 bool CaptureDevice::SetFormat(const BitmapInfoHeader* header, int rate) {
   if (!source_) return false;
-  rate = SaneRate(rate);
   bool ok;
   if (!header) {
-    ok = source_->SetFormat(0, 0, rate);
+    ok = source_->SetFormat(0, 0, rate <= 0 ? 0 : SaneRate(rate));
   } else {
+    rate = SaneRate(rate);
     const int width = header->width & ~3;
     const int height = header->height < 0 ? -header->height : header->height;
     if (width <= 0 || height <= 0) return false;
@@ -144,7 +159,7 @@ bool CaptureDevice::SetFormat(const BitmapInfoHeader* header, int rate) {
   if (ok) {
     BitmapInfoHeader current;
     int r = 0;
-    if (!GetFormat(current, r)) frameRate.store(rate);
+    if (!GetFormat(current, r)) frameRate.store(SaneRate(rate));
   }
   return ok;
 }

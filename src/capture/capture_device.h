@@ -46,8 +46,9 @@ class CaptureDevice : private SampleSink {
 
   // Opens the camera of a camera list entry; does not start it.
   bool Open(const CameraEntry& entry);
-  // Opens a given source (tests, and cameras made by other means).
-  bool Open(std::unique_ptr<FrameSource> source);
+  // Opens a given source (tests, and cameras made by other means); the
+  // source is taken only when it opens.
+  bool Open(std::unique_ptr<FrameSource>&& source);
 
   // Connects the preview: notify is called on the frame thread whenever a
   // new frame waits in Preview(); see PreviewRenderer::SetNotify.
@@ -64,7 +65,8 @@ class CaptureDevice : private SampleSink {
   // The current format as a 24-bit bottom-up header; also sets frameRate.
   // bitRate (when given) is width * height * 24 * frame rate.
   bool GetFormat(BitmapInfoHeader& header, int& rate, int* bitRate = nullptr);
-  // header null: the device's default format. Otherwise the header's width
+  // header null: the device's default size, and with rate 0 (or less) its
+  // default frame rate as well. Otherwise the header's width
   // and height (the width is taken down to a multiple of 4) at rate frames
   // per second; the bit count is forced to 24. On failure the format and
   // frame rate stay as they were.

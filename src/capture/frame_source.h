@@ -35,6 +35,8 @@ class FrameSource {
   virtual bool Open() = 0;
   // The name the device gives itself (empty when it has none).
   virtual std::string DeviceName() const = 0;
+  // Why the last Open failed, for the log (empty when not known).
+  virtual std::string OpenError() const { return std::string(); }
   // Starts the streaming thread; Stop ends it and returns once it has ended
   // (or a generous time limit passed, which is logged). Stop is safe when
   // the source is not streaming.
@@ -45,8 +47,9 @@ class FrameSource {
   // The current (or requested) picture size and frame rate in frames per
   // second (at least 1).
   virtual bool GetFormat(int& width, int& height, int& frameRate) = 0;
-  // width and height 0: the device's default size. frameRate is clamped to
-  // what the source can do.
+  // width and height 0: the device's default size; with frameRate 0 as
+  // well, its default rate. frameRate is otherwise clamped to what the
+  // source can do.
   virtual bool SetFormat(int width, int height, int frameRate) = 0;
 
   virtual int CapabilityCount() = 0;

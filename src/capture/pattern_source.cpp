@@ -82,7 +82,7 @@ PatternParameters ParsePatternParameters(const std::string& text) {
 }
 
 PatternSource::PatternSource(const PatternParameters& parameters, std::string name)
-    : name_(std::move(name)), params_(parameters) {
+    : name_(std::move(name)), params_(parameters), configured_(parameters) {
   for (const auto& s : kSizes) sizes_.push_back(s);
   if (std::find(sizes_.begin(), sizes_.end(), std::make_pair(params_.width, params_.height)) ==
       sizes_.end()) {
@@ -122,8 +122,10 @@ bool PatternSource::GetFormat(int& width, int& height, int& frameRate) {
 bool PatternSource::SetFormat(int width, int height, int frameRate) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (width == 0 && height == 0) {
-    width = 320;
-    height = 240;
+    // The default is the size and rate the camera was configured with.
+    width = configured_.width;
+    height = configured_.height;
+    if (frameRate == 0) frameRate = configured_.frameRate;
   }
   if (std::find(sizes_.begin(), sizes_.end(), std::make_pair(width, height)) == sizes_.end()) {
     return false;

@@ -66,6 +66,7 @@ class PatternSource : public FrameSource {
   const std::string name_;
   mutable std::mutex mutex_;  // format, properties and the background
   PatternParameters params_;
+  const PatternParameters configured_;  // its default format
   std::vector<std::pair<int, int>> sizes_;
   long properties_[kVideoPropertyCount];
   long flags_[kVideoPropertyCount];

@@ -1,8 +1,12 @@
 #include "capture/stream_source.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -60,6 +64,7 @@ bool LooksLocal(const std::string& url) {
 struct StreamSource::Session {
   const StreamSource* owner = nullptr;
   std::atomic<std::int64_t> deadlineMs{0};
+  std::string error;  // why Open failed
   std::unique_ptr<AVFormatContext, FormatCloser> format;
   std::unique_ptr<AVCodecContext, CodecCloser> codec;
   int streamIndex = -1;
@@ -87,13 +92,21 @@ struct StreamSource::Session {
     const std::string path = url.rfind("file:", 0) == 0 ? url.substr(5) : url;
     const int rc = avformat_open_input(&ctx, path.c_str(), nullptr, &options);
     av_dict_free(&options);
-    if (rc < 0) return false;  // ctx is freed by FFmpeg on failure
+    if (rc < 0) {  // ctx is freed by FFmpeg on failure
+      char text[AV_ERROR_MAX_STRING_SIZE] = {};
+      av_strerror(rc, text, sizeof text);
+      error = text;
+      return false;
+    }
     format.reset(ctx);
     Arm();
     if (avformat_find_stream_info(ctx, nullptr) < 0) return false;
     const AVCodec* decoder = nullptr;
     streamIndex = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-    if (streamIndex < 0 || !decoder) return false;
+    if (streamIndex < 0 || !decoder) {
+      error = "no video stream that can be decoded";
+      return false;
+    }
     AVStream* stream = ctx->streams[streamIndex];
     codec.reset(avcodec_alloc_context3(decoder));
     if (!codec) return false;
@@ -133,10 +146,27 @@ bool StreamSource::Open() {
   // FFmpeg's warnings (deprecated pixel formats, damaged packets) would
   // flood the terminal; errors are still printed.
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+  openError_.clear();
   if (url_.empty()) return false;
   if (!localFile_) return true;
+  // Opening a FIFO (or a socket) waits for a writer, which no time limit
+  // interrupts; only regular files and devices are opened.
+  const std::string path = url_.rfind("file:", 0) == 0 ? url_.substr(5) : url_;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    openError_ = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    openError_ = path + " is neither a regular file, a device nor a URL";
+    return false;
+  }
   Session session;
-  if (!session.Open(url_, this)) return false;
+  if (!session.Open(url_, this)) {
+    openError_ =
+        session.error.empty() ? path + " cannot be read as video" : path + ": " + session.error;
+    return false;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   nativeWidth_ = session.codec->width;
   nativeHeight_ = session.codec->height;
@@ -174,7 +204,8 @@ bool StreamSource::SetFormat(int width, int height, int frameRate) {
   std::lock_guard<std::mutex> lock(mutex_);
   wantedWidth_ = width;
   wantedHeight_ = height;
-  wantedRate_ = std::clamp(frameRate, 1, kMaxRate);
+  // Rate 0 with the default size: the stream's own rate.
+  wantedRate_ = frameRate == 0 && width == 0 ? 0 : std::clamp(frameRate, 1, kMaxRate);
   return true;
 }
 

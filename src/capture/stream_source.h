@@ -23,10 +23,13 @@ class StreamSource : public FrameSource {
   ~StreamSource() override;
 
   // A local file is probed at once (its size and rate become the default
-  // format; a file FFmpeg cannot read fails here). A network URL is only
-  // checked for form; it is connected to by the streaming thread.
+  // format; a file FFmpeg cannot read fails here). A path that is neither a
+  // regular file nor a device (a FIFO, a socket, a folder) is refused, since
+  // opening it could block the caller. A network URL is only checked for
+  // form; it is connected to by the streaming thread.
   bool Open() override;
   std::string DeviceName() const override { return name_; }
+  std::string OpenError() const override { return openError_; }
   bool Start(SampleSink& sink) override;
   void Stop() override;
   void Close() override { Stop(); }
@@ -64,6 +67,7 @@ class StreamSource : public FrameSource {
   const std::string url_;
   const std::string name_;
   bool localFile_ = false;
+  std::string openError_;  // UI thread only (Open)
 
   mutable std::mutex mutex_;
   int nativeWidth_ = 0, nativeHeight_ = 0, nativeRate_ = 0;

@@ -57,15 +57,20 @@ int V4l2Source::IoctlLocked(unsigned long request, void* argument) {
 
 bool V4l2Source::OpenDevice() {
   fd_ = api_.Open(path_, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) return false;
+  if (fd_ < 0) {
+    openError_ = path_ + ": " + std::strerror(errno);
+    return false;
+  }
   v4l2_capability cap{};
   if (IoctlLocked(VIDIOC_QUERYCAP, &cap) != 0) {
+    openError_ = path_ + " is no video device";
     CloseDevice();
     return false;
   }
   const std::uint32_t caps =
       (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) {
+    openError_ = path_ + " does not capture video";
     CloseDevice();
     return false;
   }
@@ -89,6 +94,7 @@ bool V4l2Source::Open() {
   if (IoctlLocked(VIDIOC_G_FMT, &fmt) != 0 ||
       !ApplyFormatLocked(static_cast<int>(fmt.fmt.pix.width),
                          static_cast<int>(fmt.fmt.pix.height))) {
+    openError_ = path_ + " does not deliver 24-bit pictures";
     CloseDevice();
     return false;
   }
@@ -266,6 +272,13 @@ bool V4l2Source::SetFormat(int width, int height, int frameRate) {
     return false;
   }
   if (!ok) return false;
+  if (frameRate == 0) {
+    // The default rate: the fastest the camera offers at this size.
+    for (const auto& c : capabilities_) {
+      if (c.inputWidth == width && c.inputHeight == height) frameRate = c.maxFrameRate;
+    }
+    if (frameRate <= 0) frameRate = 30;
+  }
   ApplyRateLocked(std::max(1, frameRate));
   ReadFormatLocked();
   return true;

@@ -25,6 +25,7 @@ class V4l2Source : public FrameSource {
 
   bool Open() override;
   std::string DeviceName() const override;
+  std::string OpenError() const override { return openError_; }
   bool Start(SampleSink& sink) override;
   void Stop() override;
   void Close() override;
@@ -55,6 +56,7 @@ class V4l2Source : public FrameSource {
   mutable std::mutex mutex_;  // the descriptor and the format fields
   int fd_ = -1;
   std::string card_;
+  std::string openError_;  // why Open failed
   int width_ = 0, height_ = 0, stride_ = 0, imageSize_ = 0, rate_ = 0;
   std::vector<VideoCapability> capabilities_;
 

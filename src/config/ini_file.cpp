@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/process.h"
 
@@ -57,12 +58,28 @@ bool ParseInt(const char*& p, int& out) {
   return true;
 }
 
-// A value must stay on its own line in the file.
+// A value must stay on its own line in the file. A tab would read back as a
+// blank (the reader turns the first tab of a value into one), so tabs become
+// blanks at once and what is held in memory is what the file gives back.
 std::string OneLine(std::string text) {
   for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
   return text;
 }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where the comment of a line starts: the first "#" at the line start or
+// after a blank; npos when the line has none. A "#" inside a word ("a#b", or
+// the escaped "\#") belongs to the value.
+std::size_t CommentStart(const std::string& line) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '#' && (i == 0 || IsBlank(line[i - 1]))) return i;
+  }
+  return std::string::npos;
+}
+
+std::string ErrorText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
 bool WriteAll(int fd, const std::string& data) {
   std::size_t done = 0;
@@ -77,21 +94,58 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-// Moves the settings file aside as "<path>.bak" unless a backup already
-// exists: the backup keeps the settings as they were before the first save.
-// rename() would replace an existing backup, so a hard link (which refuses an
-// existing name) is tried first.
+// Narrows an existing backup to its owner: it holds the scrambled passwords.
+void NarrowBackup(const std::string& backup) {
+  struct stat st;
+  if (lstat(backup.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0)
+    chmod(backup.c_str(), 0600);
+}
+
+// Keeps the settings file as "<path>.bak" unless a backup already exists: the
+// backup holds the settings as they were before the first save. A hard link
+// refuses an existing name and leaves the file itself in place, so the new
+// file can then be renamed over it; where links are not possible the file is
+// copied.
 void KeepFirstBackup(const std::string& path) {
   const std::string backup = path + ".bak";
-  if (link(path.c_str(), backup.c_str()) == 0) {
-    unlink(path.c_str());
+  if (link(path.c_str(), backup.c_str()) == 0 || errno == EEXIST) {
+    NarrowBackup(backup);
     return;
   }
-  if (errno == EEXIST) return;
   struct stat st;
   if (lstat(backup.c_str(), &st) == 0) return;
-  // File systems without hard links: a plain rename, the backup being absent.
-  std::rename(path.c_str(), backup.c_str());
+  int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return;
+  int out = open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out >= 0) {
+    char buf[8192];
+    ssize_t n;
+    bool ok = true;
+    while (ok && (n = read(in, buf, sizeof(buf))) != 0) {
+      if (n < 0) {
+        ok = errno == EINTR;
+        continue;
+      }
+      ok = WriteAll(out, std::string(buf, static_cast<std::size_t>(n)));
+    }
+    if (close(out) != 0) ok = false;
+    if (!ok) unlink(backup.c_str());
+  }
+  close(in);
+}
+
+// The file a save replaces: a symbolic link is followed so that the link
+// itself stays in place.
+std::string SaveTarget(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      std::string target = real;
+      std::free(real);
+      return target;
+    }
+  }
+  return path;
 }
 
 }  // namespace
@@ -147,9 +201,12 @@ bool IniFile::Load(const std::string& path) {
       std::size_t cut = line.find_first_of("\r\n");
       if (cut != std::string::npos) line.resize(cut);
       std::string comment;
-      std::size_t hash = line.find('#');
+      std::size_t hash = CommentStart(line);
       if (hash != std::string::npos) {
         comment = TrimSpaces(line.substr(hash + 1));
+        // The blanks before a comment separate it from the value; they are
+        // no part of the value.
+        while (hash > 0 && IsBlank(line[hash - 1])) --hash;
         line.resize(hash);
       }
       std::size_t eq = line.find('=');
@@ -158,7 +215,7 @@ bool IniFile::Load(const std::string& path) {
         std::string value = line.substr(eq + 1);
         std::size_t tab = value.find('\t');
         if (tab != std::string::npos) value[tab] = ' ';
-        value = TrimSpaces(value);
+        value = UnescapeIniValue(TrimSpaces(value));
         if (key.empty() || current->Find(key)) continue;
         auto entry = std::make_unique<IniEntry>();
         entry->key = key;
@@ -202,10 +259,6 @@ bool IniFile::Save(const std::string& path) {
   if (!given.empty()) path_ = given;
   if (sections_.empty()) return false;
 
-  struct stat st;
-  if (stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    KeepFirstBackup(path_);
-
   std::string text;
   for (const auto& section : sections_) {
     if (section->name.empty()) continue;
@@ -214,24 +267,58 @@ bool IniFile::Save(const std::string& path) {
     text += '\n';
     for (const auto& entry : section->entries) {
       if (entry->key.empty()) continue;
-      text += entry->key + "=" + entry->value;
+      text += entry->key + "=" + EscapeIniValue(entry->value);
       if (!entry->comment.empty()) text += "\t\t\t#" + entry->comment;
       text += '\n';
     }
   }
 
-  // The file holds the scrambled passwords: only its owner may read it.
-  int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  fchmod(fd, 0600);
-  bool ok;
-  {
-    FileRangeLock lock(fd, F_WRLCK);
-    ok = WriteAll(fd, text);
+  if (!WriteFile(text)) {
+    if (onSaveFailure_) onSaveFailure_(saveError_);
+    return false;
   }
-  if (close(fd) != 0) ok = false;
-  if (!ok) return false;
+  saveError_.clear();
   modified_ = false;
+  return true;
+}
+
+bool IniFile::WriteFile(const std::string& text) {
+  const std::string target = SaveTarget(path_);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  // The file holds the scrambled passwords: only its owner may read it.
+  std::string temp = target + ".XXXXXX";
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    saveError_ = ErrorText(folder, errno);
+    return false;
+  }
+  fchmod(fd, 0600);
+  bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+  int err = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok) {
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+      KeepFirstBackup(target);
+    ok = rename(temp.c_str(), target.c_str()) == 0;
+    err = errno;
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    saveError_ = ErrorText(target, err);
+    return false;
+  }
+  // The rename itself reaches the disk with the folder.
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
   return true;
 }
 
@@ -327,6 +414,26 @@ bool IniFile::SetTriple(const std::string& section, const std::string& key, int 
   char text[48];
   std::snprintf(text, sizeof(text), "%d:%d:%d", a & 0xFF, b & 0xFF, c & 0xFF);
   return SetString(section, key, text, comment);
+}
+
+std::string EscapeIniValue(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '#' && (i == 0 || IsBlank(value[i - 1]) || value[i - 1] == '\\')) out += '\\';
+    out += value[i];
+  }
+  return out;
+}
+
+std::string UnescapeIniValue(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\' && i + 1 < value.size() && value[i + 1] == '#') continue;
+    out += value[i];
+  }
+  return out;
 }
 
 }  // namespace qmr

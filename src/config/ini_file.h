@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -34,14 +35,24 @@ class IniFile {
 
   bool Load(const std::string& path);
   // Saves to path (or the stored path when empty). False when nothing
-  // changed, there is no path, the document is empty or writing fails.
+  // changed, there is no path, the document is empty or writing fails. The
+  // document goes to a temporary file beside the settings file, is flushed to
+  // the disk and then renamed over the old file, so a failed save leaves the
+  // old file as it was.
   bool Save(const std::string& path = std::string());
+  // Why the last save that tried to write failed (empty after a success).
+  const std::string& LastSaveError() const { return saveError_; }
+  // Called with the reason whenever a save fails to write the file (not when
+  // there was nothing to save), so the owner can tell the user.
+  void SetSaveFailureHandler(std::function<void(const std::string&)> handler) {
+    onSaveFailure_ = std::move(handler);
+  }
 
   bool GetString(const std::string& section, const std::string& key, const std::string& def,
                  std::string& value, std::string* comment = nullptr) const;
   bool GetInt(const std::string& section, const std::string& key, int def, int& value) const;
-  bool GetTriple(const std::string& section, const std::string& key, int defA, int defB,
-                 int defC, std::uint8_t& a, std::uint8_t& b, std::uint8_t& c) const;
+  bool GetTriple(const std::string& section, const std::string& key, int defA, int defB, int defC,
+                 std::uint8_t& a, std::uint8_t& b, std::uint8_t& c) const;
   // Number of keys in the section; 0 when absent or the name is empty.
   int GetKeyCount(const std::string& section) const;
   // The keys of a section in file order (empty when the section is absent);
@@ -70,11 +81,21 @@ class IniFile {
   IniSection* FindSection(const std::string& name) const;
   IniEntry* FindEntry(const std::string& section, const std::string& key) const;
   IniEntry* WriteEntry(const std::string& section, const std::string& key);
+  bool WriteFile(const std::string& text);
 
   std::string path_;
   std::vector<std::unique_ptr<IniSection>> sections_;
   std::unordered_map<std::string, IniSection*> index_;
   bool modified_ = false;
+  std::string saveError_;
+  std::function<void(const std::string&)> onSaveFailure_;
 };
+
+// How a value is written to the file so that it reads back unchanged: a "#"
+// that would start a comment (at the start or after a blank) or that follows
+// a backslash gets a backslash before it. UnescapeIniValue undoes it by
+// dropping one backslash before every "#".
+std::string EscapeIniValue(const std::string& value);
+std::string UnescapeIniValue(const std::string& value);
 
 }  // namespace qmr

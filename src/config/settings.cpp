@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -108,7 +109,9 @@ void LoadSettings(IniFile& ini, Settings& s) {
   s.ftpPic = ReadFlag(ini, kMotion, "FTPPIC", false);
   s.mailAvi = ReadFlag(ini, kMotion, "MAILAVI", false);
   s.mailPic = ReadFlag(ini, kMotion, "MAILPIC", false);
-  s.duration = ReadInt(ini, kMotion, "DURATION", 10);
+  // The minimum length of a motion period, in seconds: at most a day (a huge
+  // value would make every period endless), never negative.
+  s.duration = std::clamp(ReadInt(ini, kMotion, "DURATION", 10), 0, 86400);
 
   s.driver = ReadText(ini, kCodec, "DRIVER");
   s.quality = ReadInt(ini, kCodec, "QUALITY", 85);

@@ -1,6 +1,7 @@
 #include "delivery/dialup_connection.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -170,10 +171,26 @@ bool DialupConnection::InterfaceUp(const std::string& name) const {
   return (std::strtoul(text.c_str(), nullptr, 16) & 0x1) != 0;  // IFF_UP
 }
 
+bool DialupConnection::UserLineUp(const std::string& entryName) const {
+  // pppd writes ppp-NAME.pid (its process, then the interface) while the
+  // line of that entry is up.
+  std::ifstream pidFile(config_.runFolder + "/ppp-" + entryName + ".pid");
+  std::string pidLine, name;
+  if (!std::getline(pidFile, pidLine)) return false;
+  const long pid = std::strtol(pidLine.c_str(), nullptr, 10);
+  if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) return true;
+  return std::getline(pidFile, name) && InterfaceUp(name);
+}
+
 bool DialupConnection::Dial(const std::string& entryName, int* error) {
   if (holding_) return true;
   if (!RefreshEntries() || Entries().count(entryName) == 0) return false;
   if (!HasStoredPassword(entryName)) return false;
+  if (UserLineUp(entryName)) {
+    // Someone else started this line: use it, but never take it over, so it
+    // is never hung up from here.
+    return true;
+  }
 
   interfacesBefore_.clear();
   if (DIR* folder = opendir(config_.netFolder.c_str())) {

@@ -39,8 +39,10 @@ class DialupConnection {
   // Re-reads the entry list; true when at least one entry exists.
   bool RefreshEntries();
   // Dials the entry and waits for its interface. True at once when this
-  // object already holds a line. error (optional) receives the dial
-  // command's exit status, or -1 when the line did not come up in time.
+  // object already holds a line, and when the entry's line is already up
+  // through a pppd someone else started: that line is used but not held.
+  // error (optional) receives the dial command's exit status, or -1 when the
+  // line did not come up in time.
   bool Dial(const std::string& entryName, int* error = nullptr);
   // True only while the line this object dialled is up.
   bool IsDialled() const;
@@ -60,6 +62,8 @@ class DialupConnection {
  private:
   std::string FindInterface() const;
   bool InterfaceUp(const std::string& name) const;
+  // The entry's pppd runs (or its interface is up) without this object.
+  bool UserLineUp(const std::string& entryName) const;
 
   Config config_;
   mutable std::mutex entriesLock_;

@@ -30,6 +30,7 @@ bool TransferQueue::Start(AppContext& context) {
   if (running_.load() || handle_.load() != 0) return false;
   context_ = &context;
   idleCount_ = 0;
+  lastJobEndMs_ = TickCount();
   quit_.store(false);
   cancel_.store(false);
   if (spool_.Folder().empty()) spool_.SetFolder(ApplicationFolder() + "/spool");
@@ -142,6 +143,7 @@ void TransferQueue::Run() {
         RetrySpooled(false);
         break;
     }
+    if (job->kind != TransferJob::kTick) lastJobEndMs_ = TickCount();
     handled_.fetch_add(1);
   }
   DialupConnection& dialup = context_->Dialup();
@@ -293,7 +295,8 @@ bool TransferQueue::UploadFile(const std::string& localPath, const std::string& 
 void TransferQueue::Tick() {
   if (!context_->Dialup().IsDialled() || !context_->Settings().Get().hangup) return;
   ++idleCount_;
-  if (idleCount_ > kIdleTicks) context_->Dialup().HangUp();
+  const auto idleMs = static_cast<std::uint32_t>(TickCount() - lastJobEndMs_);
+  if (idleCount_ > kIdleTicks && idleMs >= idleHangUpMs_) context_->Dialup().HangUp();
 }
 
 }  // namespace qmr

@@ -38,7 +38,9 @@ struct TransferJob {
 
 class TransferQueue {
  public:
-  // Ticks without a job after which a dialled line is hung up (the 17th).
+  // Ticks without a job after which a dialled line is hung up (the 17th),
+  // and at least this long after the last job ended: ticks queued behind a
+  // long job come in a burst and must not hang up at once.
   static constexpr int kIdleTicks = 16;
   // How long a quit lets the job in hand go on before cancelling it.
   static constexpr int kQuitGraceMs = 30000;
@@ -46,6 +48,7 @@ class TransferQueue {
   // which a spooled job is given up (kept in the spool, no longer tried).
   static constexpr int kRetrySeconds[] = {60, 300, 900, 3600};
   static constexpr int kGiveUpSeconds = 86400;
+  static constexpr std::uint32_t kIdleHangUpMs = 8500;
 
   TransferQueue();
   virtual ~TransferQueue();
@@ -121,6 +124,12 @@ class TransferQueue {
   std::vector<int> retryPauses_{kRetrySeconds, kRetrySeconds + 4};
   int giveUpSeconds_ = kGiveUpSeconds;
   int quitGraceMs_ = kQuitGraceMs;
+  std::uint32_t lastJobEndMs_ = 0;  // transfer thread only
+  std::uint32_t idleHangUpMs_ = kIdleHangUpMs;
+
+ public:
+  // Tests shorten the idle time before a hang-up; set before Start.
+  void SetIdleHangUpMs(std::uint32_t ms) { idleHangUpMs_ = ms; }
 };
 
 }  // namespace qmr

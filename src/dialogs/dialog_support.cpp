@@ -105,8 +105,8 @@ int SettingsWriter::Commit() {
       for (const auto& change : changes_) change(current);
     });
   }
-  // A file that cannot be written is not reported: the new values hold in
-  // memory until the program ends.
+  // A file that cannot be written is reported by the settings file's owner;
+  // the new values hold in memory until the program ends.
   ini_.Save();
   return written_;
 }

@@ -193,7 +193,8 @@ void VideoFormatDialog::RestoreDefaultFormat() {
   CaptureDevice& device = *camera_.Device();
   const bool wasRunning = device.IsRunning();
   device.Stop();
-  const bool set = device.SetFormat(nullptr, rateSpin_->GetValue());
+  // The source's own default size and rate (rate 0), not the spin's value.
+  const bool set = device.SetFormat(nullptr, 0);
   if (wasRunning) device.Start();
   camera_.SyncTitle();
   if (!set) return;
@@ -229,7 +230,14 @@ void VideoFormatDialog::CancelChanges() {
   preview.SetTextColour(openingColour_);
   if (haveOpeningFormat_) {
     working_ = openingFormat_;
-    ApplyFormat(openingRate_);
+    // Restarting the device would end a running recording: only a format or
+    // rate that really changed is put back.
+    BitmapInfoHeader current;
+    int rate = 0;
+    const bool same = camera_.Device()->GetFormat(current, rate) &&
+                      current.width == openingFormat_.width &&
+                      current.height == openingFormat_.height && rate == openingRate_;
+    if (!same) ApplyFormat(openingRate_);
   }
   changed_ = false;
 }

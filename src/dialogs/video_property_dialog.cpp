@@ -67,7 +67,12 @@ void VideoPropertyDialog::Fill() {
   for (int i = 0; i < kVideoPropertyCount; ++i) {
     Row& row = rows_[i];
     long minimum = 0, maximum = 0, step = 0, defaultValue = 0, flags = 0;
-    if (!device.GetPropertyRange(i, minimum, maximum, step, defaultValue, flags)) {
+    long value = 0, valueFlags = 0;
+    // A property whose value cannot be read is left alone like one the
+    // camera lacks: Cancel would have nothing to put back and OK nothing
+    // true to store.
+    if (!device.GetPropertyRange(i, minimum, maximum, step, defaultValue, flags) ||
+        !device.GetProperty(i, value, valueFlags)) {
       row.enabled = false;
       row.label->Disable();
       row.slider->Disable();
@@ -80,15 +85,12 @@ void VideoPropertyDialog::Fill() {
     row.capabilityFlags = flags;
     // "Auto" can only be chosen when the camera can do both.
     row.autoBox->Enable(flags == (kPropertyFlagAuto | kPropertyFlagManual));
-    long value = 0, valueFlags = 0;
-    if (device.GetProperty(i, value, valueFlags)) {
-      row.slider->SetValue(static_cast<int>(value));
-      row.openingValue = value;
-      row.openingFlags = valueFlags;
-      ShowValue(i, value);
-      // Only the automatic flag means "Auto": a manual property is not automatic.
-      row.autoBox->SetValue((valueFlags & kPropertyFlagAuto) != 0);
-    }
+    row.slider->SetValue(static_cast<int>(value));
+    row.openingValue = value;
+    row.openingFlags = valueFlags;
+    ShowValue(i, value);
+    // Only the automatic flag means "Auto": a manual property is not automatic.
+    row.autoBox->SetValue((valueFlags & kPropertyFlagAuto) != 0);
   }
   changed_ = false;
 }

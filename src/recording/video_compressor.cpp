@@ -131,14 +131,22 @@ bool VideoCompressor::Open(std::uint32_t handler, const BitmapInfoHeader& input,
   const AVCodec* encoder = avcodec_find_encoder_by_name(choice->encoder);
   if (encoder == nullptr) return false;
 
-  // Only uncompressed 24-bit frames; 4:2:0 needs even sizes.
-  const int width = input.width;
-  const int height = input.height < 0 ? -input.height : input.height;
-  if (input.bitCount != 24 || input.compression != 0 || width <= 0 || height <= 0 ||
-      width > 16384 || height > 16384)
+  // Only uncompressed 24-bit frames.
+  const int inputWidth = input.width;
+  const int inputHeight = input.height < 0 ? -input.height : input.height;
+  if (input.bitCount != 24 || input.compression != 0 || inputWidth <= 0 || inputHeight <= 0 ||
+      inputWidth > 16384 || inputHeight > 16384)
     return false;
-  if (choice->encoderFormat != AV_PIX_FMT_BGR0 && (width % 2 != 0 || height % 2 != 0)) return false;
-  const std::uint32_t needed = Rgb24ImageSize(width, height);
+  // 4:2:0 needs even sizes: an odd last column or bottom row is left out of
+  // the recording (a network camera may well send 641 x 479).
+  int width = inputWidth;
+  int height = inputHeight;
+  if (choice->encoderFormat != AV_PIX_FMT_BGR0) {
+    width &= ~1;
+    height &= ~1;
+    if (width == 0 || height == 0) return false;
+  }
+  const std::uint32_t needed = Rgb24ImageSize(inputWidth, inputHeight);
   if (input.sizeImage != 0 && input.sizeImage < needed) return false;
 
   auto& d = *impl_;
@@ -218,7 +226,7 @@ bool VideoCompressor::Open(std::uint32_t handler, const BitmapInfoHeader& input,
   out.planes = 1;
   out.bitCount = 24;
   out.compression = handler;
-  out.sizeImage = needed;
+  out.sizeImage = Rgb24ImageSize(width, height);
   d.outputFormat.resize(out.size);
   std::memcpy(d.outputFormat.data(), &out, sizeof out);
   if (extra > 0) std::memcpy(d.outputFormat.data() + sizeof out, c->extradata, extra);
@@ -239,14 +247,17 @@ bool VideoCompressor::CompressFrame(const std::uint8_t* bits, const std::uint8_t
                                     std::int32_t* size) {
   auto& d = *impl_;
   if (!d.codec || !d.sequencing || bits == nullptr || data == nullptr) return false;
-  const int width = d.codec->width;
+  // The encoded picture may be a row and a column smaller than the input
+  // (even sizes); rows are walked with the input's own stride.
   const int height = d.codec->height;
-  const int stride = BitmapRowStride(width, 24);
-  // Rows are stored bottom-up: start at the last stored row, walk backwards.
+  const int inputHeight = d.input.height < 0 ? -d.input.height : d.input.height;
+  const int stride = BitmapRowStride(d.input.width, 24);
+  // Rows are stored bottom-up: start at the top row (the last stored one)
+  // and walk backwards; a left-out bottom row is the first stored row.
   const std::uint8_t* src[4] = {bits, nullptr, nullptr, nullptr};
   int srcStride[4] = {stride, 0, 0, 0};
   if (d.input.height > 0) {
-    src[0] = bits + static_cast<std::ptrdiff_t>(stride) * (height - 1);
+    src[0] = bits + static_cast<std::ptrdiff_t>(stride) * (inputHeight - 1);
     srcStride[0] = -stride;
   }
   if (av_frame_make_writable(d.frame.get()) < 0) return false;

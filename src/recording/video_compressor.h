@@ -36,7 +36,9 @@ class VideoCompressor {
   // compressor's default. bitRate (bits per second) is kept as the data rate
   // only: recordings are compressed at constant quality. Closes any open
   // codec first; false (and closed) when the handler is unknown, not
-  // installed, or cannot take the input.
+  // installed, or cannot take the input. Compressors that need even sizes
+  // leave out an odd last column and bottom row; OutputFormat holds the size
+  // recorded.
   bool Open(std::uint32_t handler, const BitmapInfoHeader& input, int quality, int bitRate);
   // Prepares the encoder for a new sequence of frames; false when not open.
   bool StartSequence();

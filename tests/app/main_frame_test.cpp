@@ -1,6 +1,7 @@
 #include "app/main_frame.h"
 
 #include <gtest/gtest.h>
+#include <wx/colordlg.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/toolbar.h>
@@ -382,6 +383,63 @@ TEST_F(MainFrameTest, StopSignalClosesTheProgramTheSameWayEvenWithADialogOpen) {
   signaller.join();
   EXPECT_TRUE(dialogEnded);
   EXPECT_FALSE(std::filesystem::exists(home_.File("qmr.ini")));
+}
+
+// A stop signal while a native message box is open, and while a colour
+// chooser is open over another dialog: every dialog returns, innermost first,
+// while the frame still stands; only then do the quit stages run.
+TEST_F(MainFrameTest, StopSignalEndsNestedAndNativeDialogsBeforeTheWindowsGo) {
+  MainFrame& frame = Open(kTwoPatternCameras);
+  ASSERT_EQ(frame.CameraWindows().size(), 2u);
+  std::vector<std::string> returned;
+  auto note = [&](const std::string& what) {
+    returned.push_back(what + (frame_ != nullptr && !frame_->ShutDown() ? " alive" : " gone"));
+  };
+  frame.CallAfter([&] {
+    wxMessageBox("Box under the signal", "Test", wxOK, &frame);
+    note("box");
+  });
+  std::thread first([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::raise(SIGTERM);
+  });
+  ASSERT_TRUE(PumpUntil([&] { return !returned.empty(); }, 15000));
+  first.join();
+  ASSERT_TRUE(PumpUntil([this] { return frame_ == nullptr; }, 30000));
+  EXPECT_EQ(returned, std::vector<std::string>{"box alive"});
+
+  StopFlag = 0;
+  returned.clear();
+  MainFrame& second = Open(kTwoPatternCameras);
+  ASSERT_EQ(second.CameraWindows().size(), 2u);
+  second.CallAfter([&] {
+    StartupDialog outer(&second, second);
+    outer.CallAfter([&] {
+      wxColourDialog chooser(&outer);
+      chooser.ShowModal();
+      note("chooser");
+    });
+    outer.ShowModal();
+    note("dialog");
+  });
+  std::thread signaller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    std::raise(SIGTERM);
+  });
+  ASSERT_TRUE(PumpUntil([this] { return frame_ == nullptr; }, 30000));
+  signaller.join();
+  EXPECT_EQ(returned, (std::vector<std::string>{"chooser alive", "dialog alive"}));
+}
+
+TEST_F(MainFrameTest, FailedSettingsSaveTellsTheUser) {
+  // A folder where the settings file should be: the new file cannot replace it.
+  std::filesystem::create_directories(home_.File("qmr.ini"));
+  MainFrame& frame = Open();
+  frame.SettingsFile().SetInt("STARTUP", "OPENALL", 1);
+  EXPECT_FALSE(frame.SettingsFile().Save());
+  ASSERT_TRUE(PumpUntil([this] { return !boxes_.empty(); }));
+  EXPECT_EQ(boxes_[0].text.rfind("The settings could not be saved: ", 0), 0u) << boxes_[0].text;
+  EXPECT_NE(boxes_[0].text.find("qmr.ini"), std::string::npos);
 }
 
 }  // namespace

@@ -144,6 +144,24 @@ TEST_F(CameraFrameTest, StoredSettingsApplyAtStartAndDetectStartsWithIt) {
   EXPECT_FALSE(window->ShowsDetectIcon());
 }
 
+// A window started a second time (a new device) has its stored zones once.
+TEST_F(CameraFrameTest, ASecondStartLoadsTheZonesOnce) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  IniFile& ini = context_.SettingsFile();
+  ini.SetString(entry.name, "SENSIBLE_ZONES", "10,20,110,80$150,30,200,90");
+  ini.SetString(entry.name, "MASK_ZONES", "0,0,20,20");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  auto device = std::make_unique<CaptureDevice>();
+  ASSERT_TRUE(device->Open(entry));
+  ASSERT_TRUE(window->Start(std::move(device)));
+  ZoneList sensible, mask;
+  window->Detector()->GetZones(sensible, mask);
+  EXPECT_EQ(sensible.size(), 2u);
+  EXPECT_EQ(mask.size(), 1u);
+  delete window;
+}
+
 TEST_F(CameraFrameTest, WithoutASectionTheDeviceKeepsItsOwnFormat) {
   CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
   CameraFrame* window = OpenWindow(entry);

@@ -68,6 +68,8 @@ class FakeSource : public FrameSource {
   long brightness = 50, brightnessFlags = kPropertyFlagManual;
   long whiteBalance = 4000, whiteBalanceFlags = kPropertyFlagAuto;
   std::atomic<int> setFormatCalls{0};
+  // Gain: its range can be read, its value cannot; writes are counted.
+  std::atomic<int> gainWrites{0};
 
   ~FakeSource() override { Stop(); }
   bool Open() override { return true; }
@@ -109,6 +111,7 @@ class FakeSource : public FrameSource {
     ++setFormatCalls;
     if (w == 0 && h == 0) {
       w = 320, h = 240;
+      if (r == 0) r = 25;  // the default rate
     }
     if (w <= 0 || h <= 0) return false;
     width = w, height = h, rate = std::max(1, r);
@@ -128,6 +131,10 @@ class FakeSource : public FrameSource {
     }
     if (property == kPropWhiteBalance) {
       range = PropertyRange{2800, 6500, 10, 4600, kPropertyFlagAuto | kPropertyFlagManual};
+      return true;
+    }
+    if (property == kPropGain) {
+      range = PropertyRange{0, 255, 1, 64, kPropertyFlagManual};
       return true;
     }
     return false;
@@ -154,6 +161,7 @@ class FakeSource : public FrameSource {
       whiteBalance = value, whiteBalanceFlags = flags;
       return true;
     }
+    if (property == kPropGain) ++gainWrites;
     return false;
   }
 

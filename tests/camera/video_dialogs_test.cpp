@@ -164,6 +164,78 @@ TEST_F(VideoDialogsTest, PropertyRowsMovesOkAndCancel) {
   EXPECT_TRUE(dialog.AutoChecked(kPropWhiteBalance));
 }
 
+// Gain's range can be read but its value cannot: no button of the dialog
+// writes it, and OK stores nothing for it.
+TEST_F(VideoDialogsTest, PropertyWhoseValueCannotBeReadIsLeftAlone) {
+  VideoPropertyDialog dialog(*window_);
+  EXPECT_FALSE(dialog.RowEnabled(kPropGain));
+  dialog.MoveSlider(kPropGain, 200);
+  dialog.MoveSlider(kPropBrightness, 30);
+  dialog.CancelChanges();
+  dialog.RestoreDefaults();
+  dialog.Confirm();
+  EXPECT_EQ(source_->gainWrites.load(), 0);
+  EXPECT_EQ(StoredInt("GAIN"), -12345);
+  EXPECT_EQ(StoredInt("BRIGHTNESS"), 50);
+}
+
+// Cancel after changing only the time stamp or its colour leaves the device
+// running as it was: a restart would end a recording.
+TEST_F(VideoDialogsTest, FormatCancelRestartsOnlyForARealFormatChange) {
+  const std::string file = folder_.Path() + "/manual.avi";
+  ASSERT_TRUE(window_->Device()->Record(true, file, MakeFourCC("MJPG"), 80));
+  const int calls = source_->setFormatCalls.load();
+  {
+    VideoFormatDialog dialog(*window_);
+    dialog.ShowTimeStamp(false);
+    dialog.ChooseColour(*wxGREEN);
+    dialog.CancelChanges();
+  }
+  EXPECT_EQ(source_->setFormatCalls.load(), calls);
+  EXPECT_TRUE(window_->Device()->IsRecording());
+  EXPECT_TRUE(window_->Device()->Preview().ShowTimeStamp());
+  {
+    // A size and rate chosen and chosen back: the format is as it was, no
+    // restart.
+    VideoFormatDialog dialog(*window_);
+    dialog.ChooseSize(1);
+    dialog.ChooseSize(0);
+    dialog.ChangeFrameRate(30);
+    const int afterChoices = source_->setFormatCalls.load();
+    dialog.CancelChanges();
+    EXPECT_EQ(source_->setFormatCalls.load(), afterChoices);
+    ExpectFormat(320, 240, 30);
+  }
+  window_->Device()->Record(false, std::string(), 0, 0);
+}
+
+// Default is the source's own default size and rate: for the pattern camera
+// the size and rate it was configured with.
+TEST_F(VideoDialogsTest, FormatDefaultIsTheSourcesOwnFormat) {
+  CameraEntry pattern;
+  pattern.name = "Test pattern   NO.1";
+  pattern.kind = SourceKind::Pattern;
+  pattern.source = "pattern 640x480@7";
+  auto device = std::make_unique<CaptureDevice>();
+  ASSERT_TRUE(device->Open(pattern));
+  auto* window = new CameraFrame(host_, pattern);
+  ASSERT_TRUE(window->Start(std::move(device)));
+  {
+    VideoFormatDialog format(*window);
+    format.ChooseSize(0);
+    format.ChangeFrameRate(20);
+    format.RestoreDefaultFormat();
+    BitmapInfoHeader header;
+    int rate = 0;
+    ASSERT_TRUE(window->Device()->GetFormat(header, rate));
+    EXPECT_EQ(header.width, 640);
+    EXPECT_EQ(header.height, 480);
+    EXPECT_EQ(rate, 7);
+    EXPECT_EQ(format.FrameRate(), 7);
+  }
+  delete window;
+}
+
 TEST_F(VideoDialogsTest, BothDialogsWorkWithThePatternCamera) {
   CameraEntry pattern;
   pattern.name = "Test pattern   NO.1";

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
@@ -267,8 +268,13 @@ TEST_F(CaptureDeviceTest, StopFlagAndCloseEndTheThreadsPromptly) {
   EXPECT_EQ(device->ProcessedFrames(), after);  // the frame thread has ended
   VideoFrame frame;
   EXPECT_FALSE(device->RequestFrame(frame, 100));
-  EXPECT_TRUE(device->Stop());
+  // Start on a device whose frame thread ended by itself starts a new one.
   StopFlag.store(0);
+  EXPECT_TRUE(device->IsRunning());
+  ASSERT_TRUE(device->Start());
+  EXPECT_TRUE(device->RequestFrame(frame, 2000));
+  EXPECT_GT(device->ProcessedFrames(), after);
+  EXPECT_TRUE(device->Stop());
 
   // Destroying a running device stops everything on the way.
   auto running = OpenPattern("pattern 640x480@1");
@@ -346,6 +352,57 @@ TEST_F(CaptureDeviceTest, VideoFileCameraPlaysInRealTimeAndLoops) {
   entry.source = junk;
   CaptureDevice bad;
   EXPECT_FALSE(bad.Open(entry));
+}
+
+// A stream entry naming a FIFO would wait in open() for a writer; it is
+// refused at once, and every camera that cannot be opened says why in the log.
+TEST_F(CaptureDeviceTest, CamerasThatCannotOpenAreLoggedAndFifosNeverBlock) {
+  const std::string fifo = dir_ + "/pipe";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  CameraEntry entry;
+  entry.name = "Pipe";
+  entry.kind = SourceKind::Stream;
+  entry.source = fifo;
+  std::atomic<bool> returned{false};
+  bool opened = true;
+  std::thread opener([&] {
+    CaptureDevice device;
+    opened = device.Open(entry);
+    returned = true;
+  });
+  for (int i = 0; i < 100 && !returned; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const bool blocked = !returned;
+  if (blocked) {
+    // Release the opener so the test can end.
+    const int writer = open(fifo.c_str(), O_WRONLY);
+    if (writer >= 0) close(writer);
+  }
+  opener.join();
+  EXPECT_FALSE(blocked);
+  EXPECT_FALSE(opened);
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("Camera Pipe could not be opened: " + fifo +
+                     " is neither a regular file, a device nor a URL"),
+            std::string::npos)
+      << log;
+
+  entry.name = "Gone";
+  entry.source = dir_ + "/missing.avi";
+  CaptureDevice missing;
+  EXPECT_FALSE(missing.Open(entry));
+  EXPECT_NE(ReadLog().find("Camera Gone could not be opened: " + entry.source +
+                           ": No such file or directory"),
+            std::string::npos);
+  entry.name = "Junk";
+  entry.source = dir_ + "/junk.txt";
+  FILE* f = std::fopen(entry.source.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("this is no video", f);
+  std::fclose(f);
+  EXPECT_FALSE(missing.Open(entry));
+  EXPECT_NE(ReadLog().find("Camera Junk could not be opened: " + entry.source + ": "),
+            std::string::npos);
 }
 
 TEST_F(CaptureDeviceTest, NetworkCameraNeverBlocksOpenOrStop) {
@@ -533,6 +590,36 @@ TEST_F(CaptureDeviceTest, NetworkCameraReconnectsAfterTheServerComesBack) {
   EXPECT_TRUE(WaitForFrames(device, before + 10, 15));
   EXPECT_NE(ReadLog().find("is back"), std::string::npos);
   device.Stop();
+}
+
+// A network camera of 641 x 479 (here a file of that size): the picture
+// comes as 640 x 479 and records, with the bottom row left out.
+TEST_F(CaptureDeviceTest, OddHeightStreamRecords) {
+  const std::string clip = dir_ + "/odd.avi";
+  const std::string make =
+      "ffmpeg -v error -y -f lavfi -i testsrc=size=641x479:rate=25 -t 2 -c:v ffv1 '" + clip + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  CameraEntry entry;
+  entry.name = "Odd";
+  entry.kind = SourceKind::Stream;
+  entry.source = clip;
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(entry));
+  ASSERT_TRUE(device.Start());
+  VideoFrame frame;
+  ASSERT_TRUE(device.RequestFrame(frame));
+  EXPECT_EQ(frame.Height(), 479);
+  const std::string file = dir_ + "/odd-recording.avi";
+  ASSERT_TRUE(device.Record(true, file, MakeFourCC("MJPG"), 85));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  ASSERT_TRUE(device.Stop());
+  const std::string errors =
+      RunCommand("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1");
+  EXPECT_EQ(errors, "");
+  const std::string size = RunCommand(
+      "ffprobe -v error -show_entries stream=width,height,nb_frames -of csv=p=0 '" + file + "'");
+  EXPECT_EQ(size.substr(0, 8), "640,478,") << size;
+  EXPECT_NE(size.substr(0, 9), "640,478,0") << size;
 }
 
 }  // namespace

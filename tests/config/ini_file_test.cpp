@@ -1,9 +1,13 @@
 #include "config/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "../support/temp_folder.h"
 
@@ -63,7 +67,7 @@ TEST(IniFileTest, ReadsOddLineForms) {
   EXPECT_TRUE(ini.GetString("CD", "t", "", v));
   EXPECT_EQ(v, "a b\tc");  // only the first tab becomes a space
   EXPECT_TRUE(ini.GetString("CD", "tail", "", v, &comment));
-  EXPECT_EQ(v, "value \t\t");
+  EXPECT_EQ(v, "value");  // the blanks before a comment are no part of the value
   EXPECT_EQ(comment, "c");
   EXPECT_TRUE(ini.GetString(" CD ", " e ", "", v));  // arguments are trimmed too
   EXPECT_EQ(v, "still CD");
@@ -88,7 +92,7 @@ TEST(IniFileTest, SavesExactDocument) {
   ASSERT_TRUE(ini.Save(tmp.File("out.ini")));
   EXPECT_EQ(ReadWhole(tmp.File("out.ini")),
             "\n[AB]\t\t\t#two-char header\nk1=v1\t\t\t#note\nk2=changed\n"
-            "\n[CD]\nt=a b\tc\ntail=value \t\t\t\t\t#c\ne=still CD\n"
+            "\n[CD]\nt=a b\tc\ntail=value\t\t\t#c\ne=still CD\n"
             "\n[NEW]\nN=-5\nRGB=0:255:7\t\t\t#kept\n");
   EXPECT_EQ(ini.Path(), tmp.File("out.ini"));
 
@@ -210,6 +214,194 @@ TEST(IniFileTest, LongValueSurvivesLoadAndSave) {
   ASSERT_TRUE(back.Load(path));
   ASSERT_TRUE(back.GetString("LL", "big", "", v));
   EXPECT_EQ(v, value);
+}
+
+// Writes every key of a map-like list, saves, loads the file again and
+// compares each value with what the document held before the save.
+void ExpectRoundTrip(const std::vector<std::vector<std::string>>& items, const std::string& path) {
+  IniFile ini;
+  ini.Load(path);
+  std::vector<std::string> held;
+  for (const auto& item : items) {
+    ASSERT_TRUE(ini.SetString(item[0], item[1], item[2]));
+    std::string v;
+    ini.GetString(item[0], item[1], "", v);
+    held.push_back(v);
+  }
+  ASSERT_TRUE(ini.Save(path));
+  IniFile back;
+  ASSERT_TRUE(back.Load(path));
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::string v;
+    ASSERT_TRUE(back.GetString(items[i][0], items[i][1], "", v));
+    ASSERT_EQ(v, held[i]) << "[" << items[i][0] << "] " << items[i][1] << "=" << items[i][2];
+  }
+}
+
+TEST(IniFileTest, CommentsAndHashesAcrossSaves) {
+  TempFolder tmp;
+  const std::string path = tmp.File("qmr.ini");
+  WriteWhole(path,
+             "[FOLDER]\nAVIDIR=/data/avi   # the big disk\nSERVER=host:2525\t# relay\n"
+             "PICDIR=/pic/#1\nMARK=a\\#b\n# whole line\n  #K=v\nTAG=x #\n");
+  // A value followed by a comment stays the value after any number of saves.
+  for (int round = 0; round < 4; ++round) {
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(path));
+    std::string v, comment;
+    ASSERT_TRUE(ini.GetString("FOLDER", "AVIDIR", "", v, &comment));
+    EXPECT_EQ(v, "/data/avi") << round;
+    EXPECT_EQ(comment, "the big disk");
+    ASSERT_TRUE(ini.GetString("FOLDER", "SERVER", "", v));
+    EXPECT_EQ(v, "host:2525") << round;
+    // A "#" inside a word is part of the value; one after a blank starts a
+    // comment, even with nothing after it.
+    ASSERT_TRUE(ini.GetString("FOLDER", "PICDIR", "", v));
+    EXPECT_EQ(v, "/pic/#1");
+    ASSERT_TRUE(ini.GetString("FOLDER", "MARK", "", v));
+    EXPECT_EQ(v, "a#b");
+    ASSERT_TRUE(ini.GetString("FOLDER", "TAG", "", v));
+    EXPECT_EQ(v, "x");
+    EXPECT_FALSE(ini.GetString("FOLDER", "K", "", v));
+    EXPECT_EQ(ini.GetKeyCount("FOLDER"), round == 0 ? 5 : 6);
+    ini.SetInt("FOLDER", "ROUND", round);
+    ASSERT_TRUE(ini.Save());
+  }
+
+  // Values with "#" anywhere, backslashes before it and every printable
+  // character come back as they were written.
+  std::string printable;
+  for (char c = 32; c < 127; ++c) printable += c;
+  std::vector<std::vector<std::string>> items = {
+      {"ESC", "all", printable},          {"ESC", "lead", "#start"}, {"ESC", "blank", "a #b # c"},
+      {"ESC", "slash", "a\\#b \\\\# \\"}, {"ESC", "only", "#"},      {"ESC", "tail", "ends with #"},
+      {"ESC", "tabs", "a\t#b\t\tc"},
+  };
+  for (char c = 32; c < 127; ++c) {
+    std::string key = "k" + std::to_string(static_cast<int>(c));
+    items.push_back({"EACH", key, std::string(1, c) + "#" + c + " #" + c + "\\#" + c});
+  }
+  ExpectRoundTrip(items, tmp.File("escape.ini"));
+  IniFile back;
+  ASSERT_TRUE(back.Load(tmp.File("escape.ini")));
+  std::string v;
+  back.GetString("ESC", "all", "", v);
+  EXPECT_EQ(v, printable.substr(1));  // only the leading blank is trimmed
+  back.GetString("ESC", "slash", "", v);
+  EXPECT_EQ(v, "a\\#b \\\\# \\");
+  back.GetString("ESC", "tabs", "", v);
+  EXPECT_EQ(v, "a #b  c");  // tabs are blanks once written
+}
+
+TEST(IniFileTest, RandomDocumentsRoundTrip) {
+  TempFolder tmp;
+  std::mt19937 rng(20261209);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::string nameChars =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.:/";
+  for (int doc = 0; doc < 40; ++doc) {
+    std::vector<std::vector<std::string>> items;
+    const int sections = 1 + pick(5);
+    for (int s = 0; s < sections; ++s) {
+      std::string section(2 + pick(8), 'S');
+      for (char& c : section) c = nameChars[pick(static_cast<int>(nameChars.size()))];
+      const int keys = pick(12);
+      for (int k = 0; k < keys; ++k) {
+        std::string key(1 + pick(10), 'K');
+        for (char& c : key) c = nameChars[pick(static_cast<int>(nameChars.size()))];
+        std::string value(pick(60), 'v');
+        // Any byte but the line breaks and NUL: blanks, tabs, "#", "\",
+        // "=", brackets and bytes of other encodings.
+        for (char& c : value) {
+          do c = static_cast<char>(1 + pick(255));
+          while (c == '\n' || c == '\r');
+          if (pick(4) == 0) c = "# \t\\=[]"[pick(7)];
+        }
+        items.push_back({section, key, value});
+      }
+    }
+    ExpectRoundTrip(items, tmp.File("fuzz" + std::to_string(doc) + ".ini"));
+  }
+}
+
+// Limits the size of files this process may write while it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  struct rlimit old_ {};
+  sighandler_t oldHandler_;
+};
+
+TEST(IniFileTest, FailedSaveKeepsOldFileAndTellsWhy) {
+  TempFolder tmp;
+  const std::string path = tmp.File("qmr.ini");
+  const std::string bak = path + ".bak";
+  const std::string old = "\n[SET]\nK=old\n";
+  WriteWhole(path, old);
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(path));
+  std::vector<std::string> reasons;
+  ini.SetSaveFailureHandler([&](const std::string& why) { reasons.push_back(why); });
+  ini.SetString("SET", "K", std::string(4096, 'x'));
+  {
+    FileSizeLimit full(1024);  // as good as a full disk for this process
+    EXPECT_FALSE(ini.Save());
+  }
+  EXPECT_TRUE(ini.Modified());
+  EXPECT_EQ(ReadWhole(path), old);
+  ASSERT_EQ(reasons.size(), 1u);
+  EXPECT_NE(reasons[0].find("File too large"), std::string::npos) << reasons[0];
+  EXPECT_EQ(ini.LastSaveError(), reasons[0]);
+  struct stat st;
+  EXPECT_NE(stat(bak.c_str(), &st), 0);  // the failed save made no backup
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(tmp.Path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);  // and left no temporary file behind
+
+  // Once space is back the save goes through; the backup holds the old
+  // settings and, like the file, only its owner may read it.
+  ASSERT_TRUE(ini.Save());
+  EXPECT_TRUE(reasons.size() == 1 && ini.LastSaveError().empty());
+  EXPECT_EQ(ReadWhole(bak), old);
+  ASSERT_EQ(stat(bak.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A backup left readable by an older version is narrowed too.
+  ASSERT_EQ(chmod(bak.c_str(), 0644), 0);
+  ini.SetInt("SET", "K", 2);
+  ASSERT_TRUE(ini.Save());
+  ASSERT_EQ(stat(bak.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadWhole(bak), old);
+
+  // A settings file reached through a symbolic link keeps the link.
+  const std::string link = tmp.File("link.ini");
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  IniFile linked;
+  ASSERT_TRUE(linked.Load(link));
+  linked.SetInt("SET", "K", 3);
+  ASSERT_TRUE(linked.Save());
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadWhole(path), "\n[SET]\nK=3\n");
 }
 
 }  // namespace

@@ -78,6 +78,17 @@ TEST(SettingsTest, ReadsStoredValues) {
   EXPECT_FALSE(s.alarm);
   EXPECT_EQ(s.duration, 33);
   EXPECT_EQ(s.quality, 50);
+  // DURATION is held to at most a day, and to no less than nothing.
+  for (const auto& [stored, held] : {std::pair<std::string, int>{"100000000000000000000", 86400},
+                                     {"86401", 86400},
+                                     {"86400", 86400},
+                                     {"-5", 0}}) {
+    ini.SetString("MOTION", "DURATION", stored);
+    ASSERT_TRUE(ini.Save());
+    Settings clamped;
+    LoadSettings(ini, clamped);
+    EXPECT_EQ(clamped.duration, held) << stored;
+  }
   EXPECT_EQ(s.fccHandler, 0xFFFFFFFFu);
   EXPECT_EQ(s.driver, "Motion JPEG");
   EXPECT_EQ(s.authPasswd, "s3cret pass");

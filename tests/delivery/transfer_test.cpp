@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "delivery/dialup_connection.h"
@@ -249,6 +252,21 @@ TEST(DialupConnectionTest, DialsOnlyEntriesWithStoredPassword) {
   EXPECT_EQ(ReadWhole(ppp.poffMarker), "isp\n");
   EXPECT_FALSE(line.IsDialled());
   EXPECT_FALSE(line.HangUp());
+
+  // A line of the entry that someone else brought up (its pppd runs) is
+  // used but never dialled again nor hung up from here.
+  WriteWhole(ppp.config.runFolder + "/ppp-isp.pid", std::to_string(getpid()) + "\nppp7\n");
+  ASSERT_TRUE(line.Dial("isp"));
+  EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\n");  // no second dial
+  EXPECT_FALSE(line.IsDialled());
+  EXPECT_FALSE(line.HangUp());
+  EXPECT_EQ(ReadWhole(ppp.poffMarker), "isp\n");  // no second hang-up
+  // A pid file left by a pppd that ended is no line.
+  WriteWhole(ppp.config.runFolder + "/ppp-isp.pid", "999999999\nppp9\n");
+  ASSERT_TRUE(line.Dial("isp"));
+  EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\nisp\n");
+  EXPECT_TRUE(line.IsDialled());
+  ASSERT_TRUE(line.HangUp());
 }
 
 class TransferQueueTest : public ::testing::Test {
@@ -299,6 +317,7 @@ TEST_F(TransferQueueTest, UploadJobThroughDialledLineAndIdleHangUp) {
   });
   TransferQueue queue;
   queue.SetInternetCheck([] { return false; });
+  queue.SetIdleHangUpMs(2500);
   ASSERT_TRUE(queue.Start(context));
   WriteWhole(tmp.File("event.zip"), Pattern(1000));
   ASSERT_TRUE(queue.PostUploadJob(tmp.File("event.zip"), "event.zip"));
@@ -318,19 +337,22 @@ TEST_F(TransferQueueTest, UploadJobThroughDialledLineAndIdleHangUp) {
   }
   EXPECT_EQ(ReadWhole(ppp.ponMarker), "isp\n");
 
-  // Sixteen idle ticks leave the dialled line up; the seventeenth hangs up.
-  for (int i = 0; i < 16; ++i) ASSERT_TRUE(queue.PostTick());
-  ASSERT_TRUE(WaitHandled(queue, 17));
-  EXPECT_FALSE(Exists(ppp.poffMarker));
-  ASSERT_TRUE(queue.PostTick());
+  // Sixteen idle ticks leave the dialled line up; so does a seventeenth that
+  // comes in a burst right after the job (ticks that waited behind it). Once
+  // the idle time has passed since the job's end, the next tick hangs up.
+  for (int i = 0; i < 17; ++i) ASSERT_TRUE(queue.PostTick());
   ASSERT_TRUE(WaitHandled(queue, 18));
+  EXPECT_FALSE(Exists(ppp.poffMarker));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+  ASSERT_TRUE(queue.PostTick());
+  ASSERT_TRUE(WaitHandled(queue, 19));
   EXPECT_EQ(ReadWhole(ppp.poffMarker), "isp\n");
 
   // A failed FTP login still deletes the file.
   context.Settings().Update([&](Settings& s) { s.ftpPasswd = "bad"; });
   WriteWhole(tmp.File("second.zip"), "x");
   ASSERT_TRUE(queue.PostUploadJob(tmp.File("second.zip"), "second.zip"));
-  ASSERT_TRUE(WaitHandled(queue, 19));
+  ASSERT_TRUE(WaitHandled(queue, 20));
   EXPECT_FALSE(Exists(tmp.File("second.zip")));
   EXPECT_NE(tmp.Log().find("Failed to connect FTP server.\n"), std::string::npos);
 

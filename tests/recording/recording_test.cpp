@@ -95,6 +95,46 @@ TEST(Recording, EveryCompressorGivesAFileFfmpegReads) {
   }
 }
 
+// A camera with odd sizes (641 x 479) records with every compressor: the
+// 4:2:0 ones leave out the last column and the bottom row, the picture is
+// otherwise the one given, the right way up.
+TEST(Recording, OddFrameSizesRecord) {
+  std::vector<CompressorInfo> compressors;
+  ASSERT_TRUE(EnumerateCompressors(compressors));
+  TempDir dir;
+  const BitmapInfoHeader format = MakeRgb24Header(641, 479);
+  for (const auto& c : compressors) {
+    const std::string name = FourCCToText(c.handler);
+    SCOPED_TRACE(name);
+    const std::string file = dir.File(name + ".avi");
+    MovieRecorder recorder;
+    ASSERT_TRUE(recorder.Start(file, c.handler, 9500, format, 8)) << recorder.Message();
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_TRUE(recorder.WriteFrame(PatternFrame(format, i).data(), Stamp(i)));
+    }
+    EXPECT_TRUE(recorder.Stop());
+    int status = -1;
+    EXPECT_EQ(DecodeErrors(file, &status), "");
+    EXPECT_EQ(status, 0);
+    const bool lossless = name == "FFV1";
+    const std::string size = test::RunCommand(
+        "ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" + file + "'");
+    EXPECT_EQ(size.substr(0, size.find('\n')), lossless ? "641,479" : "640,478");
+    if (name != "MJPG") continue;
+    // The top rows of the picture are kept: the bright square of the first
+    // frame (stored rows 159 to 174, bottom-up) is at rows 304 to 319 from
+    // the top, not one row off.
+    const std::string raw = test::RunCommand("ffmpeg -nostdin -v error -i '" + file +
+                                             "' -frames:v 1 -f rawvideo -pix_fmt gray - ");
+    ASSERT_EQ(raw.size(), 640u * 478u);
+    auto bright = [&](int y) { return static_cast<unsigned char>(raw[y * 640 + 8]) > 200; };
+    EXPECT_FALSE(bright(303));
+    EXPECT_TRUE(bright(304));
+    EXPECT_TRUE(bright(319));
+    EXPECT_FALSE(bright(320));
+  }
+}
+
 // The lossless compressor gives back exactly the picture, the right way up:
 // catches a flipped or skewed reading of bottom-up padded rows.
 TEST(Recording, LosslessRoundTripKeepsOrientation) {
@@ -131,7 +171,6 @@ TEST(Recording, CompressorOpenRules) {
   BitmapInfoHeader rgb32 = MakeRgb24Header(64, 48);
   rgb32.bitCount = 32;
   EXPECT_FALSE(c.Open(mjpg, rgb32, 0, 0));
-  EXPECT_FALSE(c.Open(mjpg, MakeRgb24Header(63, 48), 0, 0));
   BitmapInfoHeader shortImage = MakeRgb24Header(64, 48);
   shortImage.sizeImage = 100;
   EXPECT_FALSE(c.Open(mjpg, shortImage, 0, 0));
