@@ -123,6 +123,7 @@ void TransferQueue::SendMail(TransferJob& job) {
     client.SetReceiveTimeout(receiveTimeoutSeconds_);
     client.SetCancelFlag(&quit_);
     client.SetAccount(settings.mailServer, settings.authUser, settings.authPasswd);
+    client.SetSecurity(settings.mailSecurity, settings.mailVerify);
     client.SendMail(*job.mail, settings.mailAuth);
   }
   if (context_->Dialup().IsDialled() && settings.hangup) idleCount_ = 0;
@@ -135,6 +136,7 @@ void TransferQueue::UploadFile(TransferJob& job) {
   {
     FtpClient client;
     client.SetCancelFlag(&quit_);
+    client.SetOptions(settings.ftpMode, settings.ftpSecurity, settings.ftpVerify);
     if (!client.Connect(settings.ftpServer, settings.ftpUser, settings.ftpPasswd)) {
       LogFile::Write("Failed to connect FTP server.");
     } else {
