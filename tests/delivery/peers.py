@@ -10,6 +10,7 @@
   peers.py ftp PORTFILE ROOT USER PASSWORD [OPTIONS]      FTP server
       --refuse CMD           refuse PORT, PASV or none (default PASV: active only)
       --tls CERT KEY         explicit FTPS, TLS required on both channels
+      --implicit             with --tls: implicit FTPS (TLS from the first byte)
   peers.py mail EMLFILE OUTDIR                   splits a received mail
   peers.py zip ARCHIVE                           lists an archive
 
@@ -198,6 +199,13 @@ def run_ftp(portfile, root, user, password, *options):
                 return self._ssl_accepting or super().readable()
 
         base.dtp_handler = EagerTlsData
+        if "--implicit" in options:
+            # Implicit FTPS: TLS from the first byte, the greeting inside it.
+            class ImplicitTls(base):
+                def handle(self):
+                    self.secure_connection(self.ssl_context)
+                    super().handle()
+            base = ImplicitTls
     # By default passive mode is refused, so a passing upload proves active
     # mode; "--refuse PORT" refuses active mode instead, "--refuse none"
     # neither.

@@ -252,9 +252,9 @@ FtpRun Upload(const std::string& server, int mode, int security, const std::stri
   return run;
 }
 
-// Passive only, active only, passive falling back to active, and explicit
-// FTPS with both channels protected; the proxy named by the environment
-// sees nothing.
+// Passive only, active only, passive falling back to active, explicit and
+// implicit FTPS with both channels protected; the proxy named by the
+// environment sees nothing.
 TEST_F(SecureDeliveryTest, FtpModesTlsAndNoProxy) {
   ASSERT_EQ(mkdir(tmp_.File("root").c_str(), 0700), 0);
   Peer passiveOnly(tmp_.Path(), {"ftp", tmp_.File("root"), "cam", "pw", "--refuse", "PORT"});
@@ -263,7 +263,10 @@ TEST_F(SecureDeliveryTest, FtpModesTlsAndNoProxy) {
                             cert_.cert, cert_.key});
   ASSERT_GT(passiveOnly.Port(), 0);
   ASSERT_GT(activeOnly.Port(), 0);
+  Peer implicit(tmp_.Path(), {"ftp", tmp_.File("root"), "cam", "pw", "--refuse", "none", "--tls",
+                              cert_.cert, cert_.key, "--implicit"});
   ASSERT_GT(secure.Port(), 0);
+  ASSERT_GT(implicit.Port(), 0);
   const std::string data = Bytes(300000, 5);
   WriteWhole(tmp_.File("event.zip"), data);
 
@@ -296,6 +299,11 @@ TEST_F(SecureDeliveryTest, FtpModesTlsAndNoProxy) {
                   .uploaded)
       << tmp_.Log();
   EXPECT_TRUE(ReadWhole(tmp_.File("root/s.zip")) == data);
+  EXPECT_TRUE(Upload("localhost:" + std::to_string(implicit.Port()), FtpClient::kPassiveThenActive,
+                     FtpClient::kSecurityImplicitTls, tmp_.File("event.zip"), "i.zip")
+                  .uploaded)
+      << tmp_.Log();
+  EXPECT_TRUE(ReadWhole(tmp_.File("root/i.zip")) == data);
   // The server wants TLS: a plain login is refused, and so is a certificate
   // that does not name the host.
   EXPECT_FALSE(
