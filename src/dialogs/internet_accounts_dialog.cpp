@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <initializer_list>
+#include <mutex>
 #include <string>
 
 #include "app/resource_images.h"
@@ -63,10 +64,12 @@ wxCheckBox* NewCheckBox(wxWindow* parent, const char* name, const wxString& labe
 
 }  // namespace
 
-// One test on its worker thread. The dialog owns it and waits for its
-// thread before letting it go, so the worker may use it to the end.
+// One test on its worker thread, shared by the dialog and the worker so that
+// either may be the last to let it go. The worker reports to the dialog only
+// while the dialog has not let go of it.
 struct InternetAccountsDialog::AccountTest {
-  InternetAccountsDialog* dialog = nullptr;
+  std::mutex lock;
+  InternetAccountsDialog* dialog = nullptr;  // under lock; cleared by StopTest
   bool mail = true;
   Settings settings;
   std::atomic<bool> cancel{false};
@@ -225,8 +228,14 @@ Settings InternetAccountsDialog::Edited() const {
   s.dialup = listed ? TrimSpaces(dialupNames_[selected]) : std::string();
   s.hangup = hangup_->GetValue();
   s.mailServer = TrimmedText(mailServer_);
+  // A port typed into the server field as well wins over the port field.
+  std::string host;
+  int typedPort = 0;
+  SplitHostPort(s.mailServer, host, typedPort);
   const int port = PortValue(mailPort_);
-  if (port > 0 && !s.mailServer.empty()) s.mailServer += ":" + std::to_string(port);
+  if (port > 0 && typedPort == 0 && !s.mailServer.empty()) {
+    s.mailServer += ":" + std::to_string(port);
+  }
   s.mailFrom = TrimmedText(mailFrom_);
   s.mailTo = TrimmedText(mailTo_);
   s.mailAuth = mailAuth_->GetValue();
@@ -278,13 +287,16 @@ void InternetAccountsDialog::OnTest(wxCommandEvent& event) {
     (test_->mail ? mailStatus_ : ftpStatus_)->SetLabel("Cancelling...");
     return;
   }
-  auto test = std::make_unique<AccountTest>();
+  auto test = std::make_shared<AccountTest>();
   test->dialog = this;
   test->mail = event.GetId() == kIdTestMail;
   test->settings = Edited();
   wxButton* button = test->mail ? testMail_ : testFtp_;
   wxStaticText* status = test->mail ? mailStatus_ : ftpStatus_;
-  if (!StartThread(&InternetAccountsDialog::RunTest, test.get(), test->handle)) {
+  // The worker receives its own reference and drops it when done.
+  auto* reference = new std::shared_ptr<AccountTest>(test);
+  if (!StartThread(&InternetAccountsDialog::RunTest, reference, test->handle)) {
+    delete reference;
     status->SetLabel("The test could not be started.");
     return;
   }
@@ -295,19 +307,24 @@ void InternetAccountsDialog::OnTest(wxCommandEvent& event) {
 }
 
 void InternetAccountsDialog::RunTest(void* job) {
-  auto* test = static_cast<AccountTest*>(job);
-  test->result = test->mail ? SendTestMail(test->settings, &test->cancel)
-                            : TestFtpUpload(test->settings, &test->cancel);
-  // Queued for the user-interface thread; the dialog waits for this thread
-  // before it goes, and its pending calls go with it.
-  InternetAccountsDialog* dialog = test->dialog;
-  dialog->CallAfter([dialog] { dialog->OnTestDone(); });
+  const std::unique_ptr<std::shared_ptr<AccountTest>> reference(
+      static_cast<std::shared_ptr<AccountTest>*>(job));
+  AccountTest& test = **reference;
+  test.result = test.mail ? SendTestMail(test.settings, &test.cancel)
+                          : TestFtpUpload(test.settings, &test.cancel);
+  // Queued for the user-interface thread. A dialog that has let go of the
+  // test is not called; pending calls of a dialog go with it.
+  std::lock_guard<std::mutex> lock(test.lock);
+  if (InternetAccountsDialog* dialog = test.dialog) {
+    const AccountTest* done = &test;
+    dialog->CallAfter([dialog, done] { dialog->OnTestDone(done); });
+  }
 }
 
-void InternetAccountsDialog::OnTestDone() {
-  if (!test_) return;
-  WaitForThreadEnd(test_->handle, 5000, "account test");
-  const std::unique_ptr<AccountTest> test = std::move(test_);
+void InternetAccountsDialog::OnTestDone(const AccountTest* done) {
+  // Only the test in hand: a stopped test has been let go already.
+  if (!test_ || test_.get() != done) return;
+  const std::shared_ptr<AccountTest> test = std::move(test_);
   const bool mail = test->mail;
   (mail ? testMail_ : testFtp_)->SetLabel(mail ? "Send test mail" : "Test FTP");
   (mail ? testFtp_ : testMail_)->Enable();
@@ -322,8 +339,14 @@ void InternetAccountsDialog::OnTestDone() {
 
 void InternetAccountsDialog::StopTest() {
   if (!test_) return;
+  {
+    std::lock_guard<std::mutex> lock(test_->lock);
+    test_->dialog = nullptr;
+  }
   test_->cancel.store(true);
-  WaitForThreadEnd(test_->handle, 30000, "account test");
+  // Every wait of the test looks at the cancel flag; only a name lookup
+  // cannot be cut short, and the worker then finishes on its own.
+  WaitForThreadEnd(test_->handle, 10000, "account test");
   test_.reset();
 }
 

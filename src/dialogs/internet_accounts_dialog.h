@@ -68,7 +68,7 @@ class InternetAccountsDialog : public wxDialog {
   void OnMailSecurity(wxCommandEvent& event);
   void OnTest(wxCommandEvent& event);
   // On the user-interface thread once the worker has its result.
-  void OnTestDone();
+  void OnTestDone(const AccountTest* done);
   // Cancels a running test and waits for its thread.
   void StopTest();
   static void RunTest(void* job);
@@ -97,7 +97,7 @@ class InternetAccountsDialog : public wxDialog {
   wxCheckBox* ftpVerify_ = nullptr;
   wxButton* testFtp_ = nullptr;
   wxStaticText* ftpStatus_ = nullptr;
-  std::unique_ptr<AccountTest> test_;
+  std::shared_ptr<AccountTest> test_;
 };
 
 }  // namespace qmr
