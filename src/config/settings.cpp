@@ -81,6 +81,20 @@ std::vector<std::string> SplitFields(const std::string& text) {
   return fields;
 }
 
+// Secure delivery keys; a value out of range means the default.
+void LoadSecureDeliverySettings(const IniFile& ini, Settings& s) {
+  using keys::kInternet;
+  auto choice = [&](const char* key, int count) {
+    const int value = ReadInt(ini, kInternet, key, 0);
+    return value >= 0 && value < count ? value : 0;
+  };
+  s.mailSecurity = choice("MAILSECURITY", 3);
+  s.mailVerify = ReadFlag(ini, kInternet, "MAILVERIFY", true);
+  s.ftpMode = choice("FTPMODE", 3);
+  s.ftpSecurity = choice("FTPSECURITY", 3);
+  s.ftpVerify = ReadFlag(ini, kInternet, "FTPVERIFY", true);
+}
+
 }  // namespace
 
 std::string SettingsFilePath() { return ApplicationFolder() + kPathSeparator + "qmr.ini"; }
@@ -141,6 +155,7 @@ void LoadSettings(IniFile& ini, Settings& s) {
   s.colorMask = ReadColour(ini, "COLOR_MASK", defaults.colorMask);
   s.colorHilight = ReadColour(ini, "COLOR_HILIGHT", defaults.colorHilight);
   LoadStorageSettings(ini, s);
+  LoadSecureDeliverySettings(ini, s);
 }
 
 void LoadStorageSettings(const IniFile& ini, Settings& s) {

@@ -68,6 +68,14 @@ struct Settings {
   // STORAGE: limits the storage keeper holds the AVI and PIC folders to.
   double maxGb = 0;     // MAXGB: total size of the program's files there; 0 = no limit
   int minFreeMb = 500;  // MINFREEMB: free space kept on the disk of each folder
+  // Secure delivery (INTERNET section): TLS for mail and FTP, and the FTP
+  // data connection mode. Missing keys keep the plain behaviour of older
+  // files, except FTPMODE, which tries passive mode first.
+  int mailSecurity = 0;  // MAILSECURITY: 0 none, 1 STARTTLS, 2 TLS from the start
+  bool mailVerify = true;  // MAILVERIFY: check the mail server's certificate
+  int ftpMode = 0;  // FTPMODE: 0 passive then active, 1 active only, 2 passive only
+  int ftpSecurity = 0;  // FTPSECURITY: 0 none, 1 explicit TLS (AUTH TLS), 2 implicit FTPS
+  bool ftpVerify = true;  // FTPVERIFY: check the FTP server's certificate
 };
 
 // Holds the one Settings record. The user-interface thread changes it through

@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
-#include "base/process.h"
 #include "base/log_file.h"
+#include "base/process.h"
 #include "delivery/socket_client.h"
 
 namespace qmr {
@@ -47,6 +48,12 @@ struct FtpClient::Impl {
   int connectSeconds = 30;
   int idleSeconds = 60;
 
+  int mode = kPassiveThenActive;
+  int security = kSecurityNone;
+  bool verify = true;
+  bool active = false;    // the data connection mode in use
+  std::string lastError;  // curl's words for the last failure
+
   // Transfer state of the current upload.
   FILE* source = nullptr;
   bool readCalled = false;
@@ -84,8 +91,20 @@ struct FtpClient::Impl {
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_FTPPORT, "-");      // active mode
+    // Never a proxy, whatever ftp_proxy or all_proxy say: an FTP proxy would
+    // see the user name and password in clear.
+    curl_easy_setopt(e, CURLOPT_PROXY, "");
+    curl_easy_setopt(e, CURLOPT_FTPPORT, active ? "-" : nullptr);
     curl_easy_setopt(e, CURLOPT_TRANSFERTEXT, 0L);  // binary
+    curl_easy_setopt(e, CURLOPT_USE_SSL,
+                     security == kSecurityNone ? static_cast<long>(CURLUSESSL_NONE)
+                                               : static_cast<long>(CURLUSESSL_ALL));
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    const char* trust = std::getenv("SSL_CERT_FILE");
+    if (trust != nullptr && *trust != '\0') curl_easy_setopt(e, CURLOPT_CAINFO, trust);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
+    errorText[0] = '\0';
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectSeconds));
     curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(idleSeconds));
     curl_easy_setopt(e, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(idleSeconds) * 1000L);
@@ -104,11 +123,40 @@ struct FtpClient::Impl {
     Prepare(url);
     curl_easy_setopt(easy.get(), CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);
-    return curl_easy_perform(easy.get()) == CURLE_OK;
+    return Finish(curl_easy_perform(easy.get())) == CURLE_OK;
   }
+
+  CURLcode Finish(CURLcode result) {
+    if (result != CURLE_OK) {
+      lastError = errorText[0] != '\0' ? std::string(errorText) : curl_easy_strerror(result);
+    }
+    return result;
+  }
+
+  char errorText[CURL_ERROR_SIZE] = {};
 };
 
+// Failures that mean the server or the network refused the passive data
+// connection, before any byte of the file was sent.
+bool PassiveRefused(CURLcode result) {
+  return result == CURLE_FTP_WEIRD_PASV_REPLY || result == CURLE_FTP_WEIRD_227_FORMAT ||
+         result == CURLE_FTP_CANT_GET_HOST || result == CURLE_COULDNT_CONNECT ||
+         result == CURLE_FTP_ACCEPT_TIMEOUT || result == CURLE_OPERATION_TIMEDOUT;
+}
+
 FtpClient::FtpClient() : impl_(std::make_unique<Impl>()) { GlobalInit(); }
+
+void FtpClient::SetOptions(int mode, int security, bool verify) {
+  impl_->mode = mode == kActive || mode == kPassive ? mode : kPassiveThenActive;
+  impl_->security = security == kSecurityExplicitTls || security == kSecurityImplicitTls
+                        ? security
+                        : kSecurityNone;
+  impl_->verify = verify;
+}
+
+std::string FtpClient::LastResponse() const {
+  return impl_->lastResponse.empty() ? impl_->lastError : impl_->lastResponse;
+}
 
 FtpClient::~FtpClient() = default;
 
@@ -122,15 +170,19 @@ bool FtpClient::Connect(const std::string& server, const std::string& user,
   impl_->connected = false;
   impl_->path.assign(1, '/');  // gcc 12 -O3: false -Wrestrict on a literal
   impl_->lastResponse.clear();
+  impl_->lastError.clear();
+  impl_->active = impl_->mode == kActive;
   // A new handle drops any earlier connection.
   impl_->easy.reset(curl_easy_init());
   if (!impl_->easy) return false;
   impl_->cancel = cancel_;
   std::string host;
-  int port = kDefaultPort;
+  const bool implicitTls = impl_->security == kSecurityImplicitTls;
+  int port = implicitTls ? kImplicitTlsPort : kDefaultPort;
   if (!SplitHostPort(server, host, port)) return false;
   if (host.find(':') != std::string::npos) host = "[" + host + "]";
-  impl_->baseUrl = "ftp://" + host + ":" + std::to_string(port);
+  impl_->baseUrl =
+      std::string(implicitTls ? "ftps://" : "ftp://") + host + ":" + std::to_string(port);
   CURL* e = impl_->easy.get();
   curl_easy_setopt(e, CURLOPT_USERNAME, user.c_str());
   curl_easy_setopt(e, CURLOPT_PASSWORD, password.c_str());
@@ -139,6 +191,8 @@ bool FtpClient::Connect(const std::string& server, const std::string& user,
     return true;
   }
   if (!impl_->lastResponse.empty()) LogFile::Write(impl_->lastResponse);
+  // A refused TLS session, certificate or name leaves no server response.
+  if (impl_->security != kSecurityNone) LogFile::Write("FTP over TLS: " + impl_->lastError);
   return false;
 }
 
@@ -188,7 +242,17 @@ bool FtpClient::Upload(const std::string& localPath, const std::string& remoteNa
   curl_easy_setopt(e, CURLOPT_READFUNCTION, &Impl::OnRead);
   curl_easy_setopt(e, CURLOPT_READDATA, impl_.get());
   curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, size);
-  const CURLcode result = curl_easy_perform(e);
+  CURLcode result = impl_->Finish(curl_easy_perform(e));
+  if (result != CURLE_OK && !impl_->active && impl_->mode == kPassiveThenActive &&
+      PassiveRefused(result) && !impl_->readCalled) {
+    // Passive mode failed before any byte went out: the same upload once more
+    // in active mode, which stays in use for this connection.
+    LogFile::Write("FTP passive mode failed (" + impl_->lastError + "); trying active mode");
+    impl_->active = true;
+    if (file) std::rewind(file.get());
+    impl_->Prepare(impl_->baseUrl + impl_->path + Escape(e, remoteName));
+    result = impl_->Finish(curl_easy_perform(e));
+  }
   impl_->source = nullptr;
   curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
 
@@ -201,6 +265,19 @@ bool FtpClient::Upload(const std::string& localPath, const std::string& remoteNa
   curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &written);
   const bool ok = result == CURLE_OK && written == size;
   LogFile::Write(std::string("FTP transmit file ") + (ok ? "succeeded." : "failed."));
+  return ok;
+}
+
+bool FtpClient::Delete(const std::string& remoteName) {
+  if (!impl_->connected || remoteName.empty()) return false;
+  // Sent after the change into the current directory, so the bare name is
+  // enough.
+  curl_slist* commands = curl_slist_append(nullptr, ("DELE " + remoteName).c_str());
+  if (commands == nullptr) return false;
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_POSTQUOTE, commands);
+  const bool ok = impl_->Visit(impl_->baseUrl + impl_->path);
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_POSTQUOTE, nullptr);
+  curl_slist_free_all(commands);
   return ok;
 }
 

@@ -10,6 +10,22 @@
 namespace qmr {
 
 bool MailMessage::AddRecipient(const std::string& address) {
+  // A list ("a@x.org, b@y.org; c@z.org") adds each of its addresses.
+  if (address.find_first_of(",;") != std::string::npos) {
+    bool added = false;
+    std::size_t start = 0;
+    while (start <= address.size()) {
+      std::size_t end = address.find_first_of(",;", start);
+      if (end == std::string::npos) end = address.size();
+      added = AddOneRecipient(address.substr(start, end - start)) || added;
+      start = end + 1;
+    }
+    return added;
+  }
+  return AddOneRecipient(address);
+}
+
+bool MailMessage::AddOneRecipient(const std::string& address) {
   const std::string clean = LowerAscii(TrimSpaces(address));
   if (clean.empty() || recipients_.count(clean) != 0) return false;
   const std::size_t at = clean.find('@');

@@ -35,7 +35,9 @@ class MailMessage {
   std::string body;  // used unchanged, no line-ending conversion
 
   // One address ("name@host"), trimmed and lower-cased. False when empty,
-  // malformed or already present.
+  // malformed or already present. Several addresses separated by commas or
+  // semicolons are added one by one; true when at least one was new and
+  // well-formed.
   bool AddRecipient(const std::string& address);
   // Reads the whole file into memory now (it may be deleted afterwards).
   // False when the path is empty or already present, or the file cannot be
@@ -54,6 +56,8 @@ class MailMessage {
   const std::map<std::string, MailAttachment>& Attachments() const { return attachments_; }
 
  private:
+  bool AddOneRecipient(const std::string& address);
+
   std::string recipientList_;
   std::map<std::string, MailRecipient> recipients_;    // by address
   std::map<std::string, MailAttachment> attachments_;  // by lower-cased path

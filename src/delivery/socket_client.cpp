@@ -12,8 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/process.h"
 #include "base/log_file.h"
+#include "base/process.h"
+#include "delivery/tls_channel.h"
 
 namespace qmr {
 
@@ -35,6 +36,8 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port) {
   return !host.empty();
 }
 
+SocketClient::SocketClient() = default;
+
 SocketClient::~SocketClient() { Close(); }
 
 namespace {
@@ -47,6 +50,28 @@ bool SetBlocking(int fd, bool blocking) {
 }
 
 }  // namespace
+
+SocketClient::Deadline SocketClient::ReceiveDeadline() const {
+  const int seconds = receiveTimeoutSeconds_ > 0 ? receiveTimeoutSeconds_ : 60;
+  return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+}
+
+bool SocketClient::WaitReady(int fd, short events, Deadline deadline) const {
+  using namespace std::chrono;
+  for (;;) {
+    if (fd < 0) return false;
+    // A cancel flag, when set up, decides alone (a quit lets the mail in
+    // hand finish); otherwise a stop request ends the wait.
+    if (cancel_ != nullptr ? cancel_->load() : StopFlag.load() != 0) return false;
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int ready = poll(&p, 1, static_cast<int>(left < 200 ? left : 200));
+    if (ready < 0 && errno != EINTR) return false;
+    // An error or hang-up is "ready" too: the next call reports it.
+    if (ready > 0) return true;
+  }
+}
 
 bool SocketClient::Connect(const std::string& host, std::uint32_t port,
                            std::uint32_t timeoutSeconds) {
@@ -83,82 +108,141 @@ bool SocketClient::Connect(const std::string& host, std::uint32_t port,
     LogFile::Write("failed to close sock linger\n");
   }
 
+  // The socket stays non-blocking for good: every later wait is a poll with
+  // a limit, so that neither a silent server nor a stalled handshake can
+  // hold the thread.
   bool connected = false;
   if (SetBlocking(fd, false)) {
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
       connected = true;
     } else if (errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
-      const std::int64_t limitMs = static_cast<std::int64_t>(timeoutSeconds) * 1000;
-      const int waitMs = limitMs > 0x7fffffff ? 0x7fffffff : static_cast<int>(limitMs);
-      int ready;
-      do {
-        ready = poll(&p, 1, waitMs);
-      } while (ready < 0 && errno == EINTR);
-      if (ready == 1) {
+      const Deadline deadline =
+          std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+      if (WaitReady(fd, POLLOUT, deadline)) {
         int pending = -1;
         socklen_t size = sizeof(pending);
         connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size) == 0 && pending == 0;
       }
     }
   }
-  if (!connected || !SetBlocking(fd, true)) {
+  if (!connected) {
     shutdown(fd, SHUT_RDWR);
     close(fd);
     LogFile::Writef("Failed to connect server at %s:%d\n", host_.c_str(), static_cast<int>(port_));
     return false;
   }
-  // A blocked send must not hold the thread for ever either.
-  timeval limit{};
-  limit.tv_sec = receiveTimeoutSeconds_ > 0 ? receiveTimeoutSeconds_ : 60;
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
   socket_ = fd;
   LogFile::Writef("Server %s:%d connected\n", host_.c_str(), static_cast<int>(port_));
   return true;
 }
+
+bool SocketClient::StartTls(bool verify) {
+  if (socket_ < 0 || tls_) return false;
+  auto channel = std::make_unique<TlsChannel>();
+  bool done = channel->Begin(socket_, host_, verify);
+  const Deadline deadline = ReceiveDeadline();
+  bool timedOut = false;
+  while (done) {
+    const TlsChannel::Status status = channel->Handshake();
+    if (status == TlsChannel::Status::kDone) break;
+    if (status != TlsChannel::Status::kWantRead && status != TlsChannel::Status::kWantWrite) {
+      done = false;
+      break;
+    }
+    if (!WaitReady(socket_, status == TlsChannel::Status::kWantRead ? POLLIN : POLLOUT, deadline)) {
+      done = false;
+      timedOut = true;
+    }
+  }
+  if (!done) {
+    std::string reason = channel->Error();
+    if (timedOut) {
+      const bool stopped = cancel_ != nullptr ? cancel_->load() : StopFlag.load() != 0;
+      reason = stopped ? "stopped" : "no answer in time";
+    }
+    LogFile::Writef("TLS handshake with %s:%d failed: %s\n", host_.c_str(), static_cast<int>(port_),
+                    reason.c_str());
+    Close();
+    return false;
+  }
+  LogFile::Writef("TLS established with %s:%d (%s)\n", host_.c_str(), static_cast<int>(port_),
+                  channel->Description().c_str());
+  tls_ = std::move(channel);
+  return true;
+}
+
+bool SocketClient::IsEncrypted() const { return tls_ != nullptr; }
 
 std::int32_t SocketClient::Send(const void* data, std::int32_t length) {
   if (data == nullptr || length < 1 || socket_ < 0) return -1;
   std::lock_guard<std::mutex> lock(sendLock_);
   const char* bytes = static_cast<const char*>(data);
   std::int32_t sent = 0;
+  // The limit restarts whenever some bytes got through.
+  Deadline deadline = ReceiveDeadline();
   while (sent < length) {
-    const ssize_t n = send(socket_, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return sent > 0 ? sent : -1;
-    sent += static_cast<std::int32_t>(n);
+    short waitFor = POLLOUT;
+    int moved = 0;
+    if (tls_) {
+      const TlsChannel::Status status = tls_->Write(bytes + sent, length - sent, moved);
+      if (status == TlsChannel::Status::kWantRead)
+        waitFor = POLLIN;
+      else if (status != TlsChannel::Status::kDone && status != TlsChannel::Status::kWantWrite)
+        return sent > 0 ? sent : -1;
+    } else {
+      const ssize_t n =
+          send(socket_, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+      if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        return sent > 0 ? sent : -1;
+      }
+      if (n == 0) return sent > 0 ? sent : -1;
+      moved = n > 0 ? static_cast<int>(n) : 0;
+    }
+    if (moved > 0) {
+      sent += moved;
+      deadline = ReceiveDeadline();
+      continue;
+    }
+    if (!WaitReady(socket_, waitFor, deadline)) return sent > 0 ? sent : -1;
   }
   return sent;
 }
 
 std::int32_t SocketClient::Receive(void* buffer, std::int32_t capacity) {
+  return ReceiveBefore(buffer, capacity, ReceiveDeadline());
+}
+
+std::int32_t SocketClient::ReceiveBefore(void* buffer, std::int32_t capacity, Deadline deadline) {
   if (buffer == nullptr || capacity < 1 || socket_ < 0) return -1;
   std::memset(buffer, 0, static_cast<size_t>(capacity));
-  // Wait in short slices so that a stop request or a cancellation is seen
-  // while a silent server keeps us waiting.
-  const std::uint32_t start = TickCount();
-  const std::uint32_t limitMs = static_cast<std::uint32_t>(receiveTimeoutSeconds_) * 1000u;
   for (;;) {
-    // A cancel flag, when set up, decides alone (a quit lets the mail in
-    // hand finish); otherwise a stop request ends the wait.
-    if (cancel_ != nullptr ? cancel_->load() : StopFlag.load() != 0) return -1;
-    const std::uint32_t elapsed = TickCount() - start;
-    if (elapsed >= limitMs) return -1;
-    const std::uint32_t slice = limitMs - elapsed < 200 ? limitMs - elapsed : 200;
-    pollfd p{socket_, POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(slice));
-    if (ready < 0 && errno != EINTR) return -1;
-    if (ready > 0) break;
+    short waitFor = POLLIN;
+    if (tls_) {
+      int count = 0;
+      const TlsChannel::Status status = tls_->Read(buffer, capacity, count);
+      if (status == TlsChannel::Status::kDone) return count;
+      if (status == TlsChannel::Status::kClosed) return 0;
+      if (status == TlsChannel::Status::kWantWrite)
+        waitFor = POLLOUT;
+      else if (status != TlsChannel::Status::kWantRead)
+        return -1;
+    } else {
+      const ssize_t n = recv(socket_, buffer, static_cast<size_t>(capacity), 0);
+      if (n >= 0) return static_cast<std::int32_t>(n);
+      if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    }
+    // Wait in short slices so that a stop request or a cancellation is seen
+    // while a silent server keeps us waiting.
+    if (!WaitReady(socket_, waitFor, deadline)) return -1;
   }
-  ssize_t n;
-  do {
-    n = recv(socket_, buffer, static_cast<size_t>(capacity), 0);
-  } while (n < 0 && errno == EINTR);
-  return static_cast<std::int32_t>(n);
 }
 
 void SocketClient::Close() {
   if (socket_ < 0) return;
+  if (tls_) {
+    tls_->End();
+    tls_.reset();
+  }
   const int fd = socket_;
   socket_ = -1;
   shutdown(fd, SHUT_RDWR);

@@ -244,6 +244,7 @@ bool TransferQueue::SendMail(const MailMessage& mail) {
     client.SetReceiveTimeout(receiveTimeoutSeconds_);
     client.SetCancelFlag(&cancel_);
     client.SetAccount(settings.mailServer, settings.authUser, settings.authPasswd);
+    client.SetSecurity(settings.mailSecurity, settings.mailVerify);
     sent = client.SendMail(mail, settings.mailAuth);
     if (!sent) {
       std::string reply = client.LastReply();
@@ -269,6 +270,7 @@ bool TransferQueue::UploadFile(const std::string& localPath, const std::string& 
   {
     FtpClient client;
     client.SetCancelFlag(&cancel_);
+    client.SetOptions(settings.ftpMode, settings.ftpSecurity, settings.ftpVerify);
     if (!client.Connect(settings.ftpServer, settings.ftpUser, settings.ftpPasswd)) {
       LogFile::Write("Failed to connect FTP server.");
       LogFile::Write("Upload of " + localPath + " to " + settings.ftpServer +

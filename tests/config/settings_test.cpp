@@ -100,6 +100,32 @@ TEST(SettingsTest, ReadsStoredValues) {
   EXPECT_EQ(s.colorHilight, (Rgb{255, 0, 255}));
 }
 
+// The secure delivery keys: stored values are read, values out of range
+// and missing keys give the plain defaults.
+TEST(SettingsTest, SecureDeliveryKeys) {
+  TempFolder tmp;
+  SetApplicationFolder(tmp.Path());
+  WriteWhole(tmp.File("qmr.ini"), "[FOLDER]\nAVIDIR=" + tmp.File("a") +
+                                      "\nPICDIR=" + tmp.File("p") +
+                                      "\n[INTERNET]\nMAILSECURITY=2\nMAILVERIFY=0\nFTPMODE=1\n"
+                                      "FTPSECURITY=7\nFTPVERIFY=0\n");
+  IniFile ini;
+  Settings s;
+  LoadSettings(ini, s);
+  EXPECT_EQ(s.mailSecurity, 2);
+  EXPECT_FALSE(s.mailVerify);
+  EXPECT_EQ(s.ftpMode, 1);
+  EXPECT_EQ(s.ftpSecurity, 0);  // out of range
+  EXPECT_FALSE(s.ftpVerify);
+
+  WriteWhole(tmp.File("qmr.ini"), "[INTERNET]\nMAILSECURITY=-1\n");
+  LoadSettings(ini, s);
+  EXPECT_EQ(s.mailSecurity, 0);
+  EXPECT_TRUE(s.mailVerify);
+  EXPECT_EQ(s.ftpMode, 0);
+  EXPECT_TRUE(s.ftpVerify);
+}
+
 TEST(SettingsTest, CreateFolderPath) {
   TempFolder tmp;
   EXPECT_TRUE(CreateFolderPath(tmp.File("a/b//c/")));

@@ -15,10 +15,10 @@
 
 #include "../support/temp_folder.h"
 #include "base/app_context.h"
+#include "base/log_file.h"
 #include "base/process.h"
 #include "config/settings.h"
 #include "delivery/dialup_connection.h"
-#include "base/log_file.h"
 
 extern char** environ;
 
@@ -86,6 +86,21 @@ class Peer {
   pid_t pid_ = -1;
   int port_ = 0;
   std::string portFile_;
+};
+
+// A self-signed certificate for "localhost" only (not for 127.0.0.1), made
+// with openssl in folder: cert.pem and key.pem.
+struct TestCertificate {
+  explicit TestCertificate(const std::string& folder)
+      : cert(folder + "/cert.pem"), key(folder + "/key.pem") {
+    Capture(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj /CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
+        key + " -out " + cert + " 2>&1");
+  }
+  bool Made() const { return Exists(cert) && Exists(key); }
+  std::string cert;
+  std::string key;
 };
 
 // The application as the transfer thread sees it: settings and a dial-up

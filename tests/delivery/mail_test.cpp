@@ -184,13 +184,21 @@ TEST(SmtpClientTest, MailWithAttachmentsReachesServer) {
   EXPECT_EQ(ReadWhole(tmp.File("parts/att-pics.zip")), second);
   EXPECT_EQ(ReadWhole(tmp.File("parts/defects")), "0");
 
-  // The dialogue is logged, the credentials are not.
+  // Every line of the text went out with CR LF, even the body's bare LF.
+  const std::string raw = ReadWhole(tmp.File("inbox/msg0.eml"));
+  for (size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
+    ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "bare LF at " << at;
+  }
+
+  // The server lists PLAIN, which is then used. The dialogue is logged, the
+  // credentials are not.
   const std::string log = tmp.Log();
   EXPECT_NE(log.find("Snd:EHLO qmr\r\n"), std::string::npos);
-  EXPECT_NE(log.find("Snd:AUTH LOGIN\r\n"), std::string::npos);
-  EXPECT_NE(log.find("Snd:(credentials hidden)"), std::string::npos);
-  EXPECT_EQ(log.find("Y2FtdXNlcg=="), std::string::npos);      // "camuser"
-  EXPECT_EQ(log.find("czNjcmV0IHBhc3M="), std::string::npos);  // "s3cret pass"
+  EXPECT_NE(log.find("Snd:AUTH PLAIN (credentials hidden)"), std::string::npos);
+  EXPECT_EQ(ReadWhole(tmp.File("inbox/auth.txt")), "PLAIN True clear\n");
+  EXPECT_EQ(log.find("Y2FtdXNlcg=="), std::string::npos);                  // "camuser"
+  EXPECT_EQ(log.find("czNjcmV0IHBhc3M="), std::string::npos);              // "s3cret pass"
+  EXPECT_EQ(log.find("AGNhbXVzZXIAczNjcmV0IHBhc3M="), std::string::npos);  // PLAIN token
   EXPECT_NE(log.find("Snd:MAIL FROM:<cam@example.com>\r\n"), std::string::npos);
   EXPECT_NE(log.find("Rcv:221"), std::string::npos);
 

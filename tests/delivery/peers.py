@@ -1,9 +1,16 @@
 #!/usr/bin/python3
 """Peers and readers for the delivery tests, all on 127.0.0.1.
 
-  peers.py smtp PORTFILE OUTDIR USER PASSWORD    mail server with AUTH LOGIN
+  peers.py smtp PORTFILE OUTDIR USER PASSWORD [OPTIONS]   mail server with AUTH
+      --starttls CERT KEY    offer STARTTLS
+      --implicit CERT KEY    TLS from the first byte
+      --require-tls          AUTH only over TLS
+      --login-only           offer AUTH LOGIN but not PLAIN
   peers.py fake PORTFILE MODE LOGFILE            scripted SMTP server
-  peers.py ftp PORTFILE ROOT USER PASSWORD       FTP server
+  peers.py ftp PORTFILE ROOT USER PASSWORD [OPTIONS]      FTP server
+      --refuse CMD           refuse PORT, PASV or none (default PASV: active only)
+      --tls CERT KEY         explicit FTPS, TLS required on both channels
+      --implicit             with --tls: implicit FTPS (TLS from the first byte)
   peers.py mail EMLFILE OUTDIR                   splits a received mail
   peers.py zip ARCHIVE                           lists an archive
 
@@ -28,8 +35,25 @@ def announce(portfile, port):
     os.rename(tmp, portfile)
 
 
-def run_smtp(portfile, outdir, user, password):
+def tls_context(cert, key):
+    import ssl
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def run_smtp(portfile, outdir, user, password, *options):
     from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+    options = list(options)
+    starttls = implicit = None
+    if "--starttls" in options:
+        i = options.index("--starttls")
+        starttls = tls_context(options[i + 1], options[i + 2])
+    if "--implicit" in options:
+        i = options.index("--implicit")
+        implicit = tls_context(options[i + 1], options[i + 2])
+    require_tls = "--require-tls" in options
+    exclude = ["PLAIN"] if "--login-only" in options else None
 
     class Handler:
         async def handle_DATA(self, server, session, envelope):
@@ -46,20 +70,28 @@ def run_smtp(portfile, outdir, user, password):
     def authenticator(server, session, envelope, mechanism, data):
         ok = (isinstance(data, LoginPassword) and data.login == user.encode()
               and data.password == password.encode())
+        with open(os.path.join(outdir, "auth.txt"), "a") as f:
+            f.write("%s %s %s\n" % (mechanism, ok,
+                                    "tls" if server.transport.get_extra_info("ssl_object")
+                                    else "clear"))
         return AuthResult(success=ok, handled=False)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     factory = lambda: SMTP(Handler(), authenticator=authenticator,
-                           auth_require_tls=False, decode_data=False)
-    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", 0))
+                           tls_context=starttls, auth_require_tls=require_tls,
+                           auth_exclude_mechanism=exclude, decode_data=False)
+    server = loop.run_until_complete(
+        loop.create_server(factory, "127.0.0.1", 0, ssl=implicit))
     announce(portfile, server.sockets[0].getsockname()[1])
     loop.run_forever()
 
 
 def run_fake(portfile, mode, logfile):
     """mode: prompt (two replies before the 334 prompt), refuse (recipient
-    refused), silent (nothing after the greeting)."""
+    refused), silent (nothing after the greeting), deny (535 to AUTH, the
+    connection stays open), drip (the greeting one byte a second), mute
+    (never a byte)."""
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
@@ -71,6 +103,14 @@ def run_fake(portfile, mode, logfile):
             f.write(text + "\n")
 
     def serve(conn):
+        if mode == "mute":
+            while conn.recv(65536):
+                note("<bytes>")
+            return
+        if mode == "drip":
+            for byte in b"220 fake ready\r\n":
+                conn.sendall(bytes([byte]))
+                time.sleep(1)
         conn.sendall(b"220 fake ready\r\n")
         data = b""
         in_data = False
@@ -106,6 +146,8 @@ def run_fake(portfile, mode, logfile):
                     conn.sendall(b"235 welcome\r\n")
                 elif word.startswith("EHLO"):
                     conn.sendall(b"250-fake\r\n250-SIZE 1000000\r\n250 AUTH LOGIN\r\n")
+                elif word.startswith("AUTH") and mode == "deny":
+                    conn.sendall(b"535 5.7.8 Authentication credentials invalid\r\n")
                 elif word.startswith("AUTH LOGIN"):
                     # Two replies in one packet, then the prompt on its own.
                     conn.sendall(b"250 one\r\n250 two\r\n")
@@ -129,24 +171,56 @@ def run_fake(portfile, mode, logfile):
         threading.Thread(target=serve, args=(conn,), daemon=True).start()
 
 
-def run_ftp(portfile, root, user, password, read_limit=None):
+def run_ftp(portfile, root, user, password, *options):
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+    from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
     import logging
     logging.basicConfig(level=logging.ERROR)
+    options = list(options)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
-    # Passive mode is refused, so a passing upload proves active mode.
-    class ActiveOnly(FTPHandler):
-        proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
-                      if k not in ("PASV", "EPSV")}
-    handler = ActiveOnly
-    if read_limit:
-        # A slow line: uploads arrive at read_limit bytes a second.
+    base = FTPHandler
+    if "--tls" in options:
+        i = options.index("--tls")
+        base = TLS_FTPHandler
+        base.certfile = options[i + 1]
+        base.keyfile = options[i + 2]
+        base.tls_control_required = True
+        base.tls_data_required = True
+
+        # Clients such as libcurl start the TLS handshake of the data
+        # connection as soon as it is open, before STOR; this data handler
+        # answers it instead of waiting for the transfer to begin.
+        from pyftpdlib.handlers import TLS_DTPHandler
+
+        class EagerTlsData(TLS_DTPHandler):
+            def readable(self):
+                return self._ssl_accepting or super().readable()
+
+        base.dtp_handler = EagerTlsData
+        if "--implicit" in options:
+            # Implicit FTPS: TLS from the first byte, the greeting inside it.
+            class ImplicitTls(base):
+                def handle(self):
+                    self.secure_connection(self.ssl_context)
+                    super().handle()
+            base = ImplicitTls
+    # By default passive mode is refused, so a passing upload proves active
+    # mode; "--refuse PORT" refuses active mode instead, "--refuse none"
+    # neither.
+    refused = ("PASV", "EPSV")
+    if "--refuse" in options:
+        word = options[options.index("--refuse") + 1]
+        refused = {"PORT": ("PORT", "EPRT"), "PASV": ("PASV", "EPSV")}.get(word, ())
+    class Refusing(base):
+        proto_cmds = {k: v for k, v in base.proto_cmds.items() if k not in refused}
+    handler = Refusing
+    if "--read-limit" in options:
+        # A slow line: uploads arrive at this many bytes a second.
         class Slow(ThrottledDTPHandler):
             pass
-        Slow.read_limit = int(read_limit)
+        Slow.read_limit = int(options[options.index("--read-limit") + 1])
         handler.dtp_handler = Slow
     handler.authorizer = authorizer
     handler.auth_failed_timeout = 0.1  # the tests try wrong passwords
@@ -189,11 +263,11 @@ def list_zip(path):
 def main():
     command = sys.argv[1]
     if command == "smtp":
-        run_smtp(*sys.argv[2:6])
+        run_smtp(*sys.argv[2:])
     elif command == "fake":
         run_fake(*sys.argv[2:5])
     elif command == "ftp":
-        run_ftp(*sys.argv[2:7])
+        run_ftp(*sys.argv[2:])
     elif command == "mail":
         split_mail(*sys.argv[2:4])
     elif command == "zip":

@@ -433,7 +433,7 @@ struct FtpAccount {
     mkdir(root.c_str(), 0700);
     mkdir((root + "/in").c_str(), 0700);
     std::vector<std::string> args = {"ftp", root, "cam", "pw"};
-    if (!readLimit.empty()) args.push_back(readLimit);
+    if (!readLimit.empty()) args.insert(args.end(), {"--refuse", "PASV", "--read-limit", readLimit});
     server = std::make_unique<Peer>(tmp.Path(), args);
   }
   void Use(DeliveryContext& context) const {
