@@ -1,8 +1,8 @@
 #include "motion/pixel_count.h"
 
-#include <algorithm>
-
 #include "motion/pixel_test.h"
+
+#include <algorithm>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -30,25 +30,26 @@ namespace {
 // such cases with the double formula.
 
 __attribute__((target("sse4.1,ssse3"))) inline __m128i Pair(int low, int high) {
-  const std::uint32_t packed =
-      (static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16) |
-      static_cast<std::uint16_t>(low);
+  const std::uint32_t packed = (static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16) |
+                               static_cast<std::uint16_t>(low);
   return _mm_set1_epi32(static_cast<int>(packed));
 }
 
 // One channel of the eight sampled pixels from the three 16-byte blocks.
 __attribute__((target("sse4.1,ssse3"))) inline __m128i Channel(__m128i a, __m128i b, __m128i c,
-                                                               __m128i ma, __m128i mb, __m128i mc) {
+                                                              __m128i ma, __m128i mb,
+                                                              __m128i mc) {
   return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, ma), _mm_shuffle_epi8(b, mb)),
                       _mm_shuffle_epi8(c, mc));
 }
 
 // One of the three sums for the eight samples: marks those beyond the limit
 // as changed and notes any that sit exactly on it.
-__attribute__((target("sse4.1,ssse3"))) inline void Judge(__m128i lo01, __m128i hi01, __m128i lo2,
-                                                          __m128i hi2, __m128i w01, __m128i w2,
-                                                          __m128i limit, __m128i& changedLo,
-                                                          __m128i& changedHi, __m128i& edge) {
+__attribute__((target("sse4.1,ssse3"))) inline void Judge(__m128i lo01, __m128i hi01,
+                                                          __m128i lo2, __m128i hi2, __m128i w01,
+                                                          __m128i w2, __m128i limit,
+                                                          __m128i& changedLo, __m128i& changedHi,
+                                                          __m128i& edge) {
   const __m128i lo =
       _mm_abs_epi32(_mm_add_epi32(_mm_madd_epi16(lo01, w01), _mm_madd_epi16(lo2, w2)));
   const __m128i hi =
@@ -109,29 +110,27 @@ __attribute__((target("sse4.1,ssse3"))) int CountSse(const std::uint8_t* referen
     count += __builtin_popcount(_mm_movemask_ps(_mm_castsi128_ps(changedLo))) +
              __builtin_popcount(_mm_movemask_ps(_mm_castsi128_ps(changedHi)));
   }
-  if (x < pixels)
-    count += CountChangedSamplesScalar(reference + x * 3, current + x * 3, pixels - x);
+  if (x < pixels) count += CountChangedSamplesScalar(reference + x * 3, current + x * 3, pixels - x);
   return count;
 }
 
 // The same on 256-bit registers: each 128-bit lane holds its own group of
 // sixteen pixels, so the in-lane byte shuffles stay the same.
 __attribute__((target("avx2"))) inline __m256i Pair256(int low, int high) {
-  const std::uint32_t packed =
-      (static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16) |
-      static_cast<std::uint16_t>(low);
+  const std::uint32_t packed = (static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16) |
+                               static_cast<std::uint16_t>(low);
   return _mm256_set1_epi32(static_cast<int>(packed));
 }
 
 __attribute__((target("avx2"))) inline __m256i Load2(const std::uint8_t* low,
-                                                     const std::uint8_t* high) {
+                                                    const std::uint8_t* high) {
   return _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
 }
 
 __attribute__((target("avx2"))) inline __m256i Channel256(__m256i a, __m256i b, __m256i c,
-                                                          __m256i ma, __m256i mb, __m256i mc) {
+                                                         __m256i ma, __m256i mb, __m256i mc) {
   return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(a, ma), _mm256_shuffle_epi8(b, mb)),
                          _mm256_shuffle_epi8(c, mc));
 }
@@ -144,7 +143,7 @@ __attribute__((target("avx2"))) inline __m256i Difference256(__m256i reference, 
 }
 
 __attribute__((target("avx2"))) inline __m256i Sum256(__m256i p01, __m256i p2, __m256i w01,
-                                                      __m256i w2) {
+                                                     __m256i w2) {
   return _mm256_abs_epi32(_mm256_add_epi32(_mm256_madd_epi16(p01, w01), _mm256_madd_epi16(p2, w2)));
 }
 
@@ -175,12 +174,12 @@ __attribute__((target("avx2"))) int CountAvx2(const std::uint8_t* reference,
     const std::uint8_t* c = current + x * 3;
     const __m256i ra = Load2(r, r + 48), rb = Load2(r + 16, r + 64), rc = Load2(r + 32, r + 80);
     const __m256i ca = Load2(c, c + 48), cb = Load2(c + 16, c + 64), cc = Load2(c + 32, c + 80);
-    const __m256i d0 =
-        Difference256(Channel256(ra, rb, rc, c0a, c0b, c0c), Channel256(ca, cb, cc, c0a, c0b, c0c));
-    const __m256i d1 =
-        Difference256(Channel256(ra, rb, rc, c1a, c1b, c1c), Channel256(ca, cb, cc, c1a, c1b, c1c));
-    const __m256i d2 =
-        Difference256(Channel256(ra, rb, rc, c2a, c2b, c2c), Channel256(ca, cb, cc, c2a, c2b, c2c));
+    const __m256i d0 = Difference256(Channel256(ra, rb, rc, c0a, c0b, c0c),
+                                     Channel256(ca, cb, cc, c0a, c0b, c0c));
+    const __m256i d1 = Difference256(Channel256(ra, rb, rc, c1a, c1b, c1c),
+                                     Channel256(ca, cb, cc, c1a, c1b, c1c));
+    const __m256i d2 = Difference256(Channel256(ra, rb, rc, c2a, c2b, c2c),
+                                     Channel256(ca, cb, cc, c2a, c2b, c2c));
     const __m256i lo01 = _mm256_unpacklo_epi16(d0, d1), hi01 = _mm256_unpackhi_epi16(d0, d1);
     const __m256i lo2 = _mm256_unpacklo_epi16(d2, zero), hi2 = _mm256_unpackhi_epi16(d2, zero);
 
