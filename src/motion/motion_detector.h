@@ -45,11 +45,13 @@ class MotionDetector : public DetectorThread {
   static constexpr int kDefaultThreshold = 20;
 
   enum Reference { kPreviousCheck = 0, kBackground = 1 };
-  static constexpr int kBackgroundQuietLevelsPerSecond = 128;
+  // Slow enough that the background settles on the middle of the sensor's
+  // noise rather than on the last noisy frame.
+  static constexpr int kBackgroundQuietLevelsPerSecond = 16;
   static constexpr int kBackgroundChangedLevelsPerSecond = 48;
-  // (255 - 16) / 48 levels per second: the longest any still change stands
-  // out from the background.
-  static constexpr int kBackgroundSettleSeconds = 5;
+  // The longest any still change stands out from the background: (255 - 16)
+  // / 48 s to come within 16 levels, then at most 16 / 16 s more.
+  static constexpr int kBackgroundSettleSeconds = 6;
   // A light change is written to the log at most once in this time.
   static constexpr std::uint32_t kLightLogIntervalMs = 60000;
 
