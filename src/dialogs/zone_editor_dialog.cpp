@@ -186,8 +186,7 @@ void ZoneEditorDialog::BuildControls(const wxImage& picture) {
   auto* referenceRow = new wxBoxSizer(wxHORIZONTAL);
   referenceRow->Add(new wxStaticText(this, wxID_ANY, "Compare each picture with:"), 0,
                     wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  const wxString references[] = {"the previous check",
-                                 "the background (also finds slow movement)"};
+  const wxString references[] = {"the previous check", "the background (also finds slow movement)"};
   reference_ = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 2, references);
   reference_->SetSelection(MotionDetector::kBackground);
   referenceRow->Add(reference_, 0, wxALIGN_CENTER_VERTICAL);
