@@ -45,8 +45,10 @@ struct MotionScan {
   std::uint8_t* reference = nullptr;  // stepped in place when step is set
   const std::uint8_t* current = nullptr;
   long long count = 0;
-  // The walk ends as soon as count reaches this.
+  // The walk ends as soon as count reaches stopAt; past countUntil the
+  // verdict is settled and the walk only steps the background.
   long long stopAt = LLONG_MAX;
+  long long countUntil = LLONG_MAX;
   bool step = false;
   int quietStep = 0;
   int changedStep = 0;
@@ -68,7 +70,9 @@ bool ScanRow(MotionScan& scan, size_t rowOffset, long long xs, long long xe,
     const size_t offset = static_cast<size_t>(runStart) * 3;
     const size_t bytes = static_cast<size_t>(runEnd - runStart) * 3;
     if (std::memcmp(reference + offset, current + offset, bytes) == 0) continue;
-    if (skips.empty()) {
+    if (scan.count >= scan.countUntil) {
+      // Nothing to count any more.
+    } else if (skips.empty()) {
       // The count only grows, so judging a whole run before comparing with
       // the limit gives the same verdict as comparing after every pixel.
       scan.count += CountChangedSamples(reference + offset, current + offset,
@@ -294,9 +298,11 @@ bool MotionDetector::Detect() {
   scan.current = current.pixels.Data();
   const long long need = std::max<long long>(triggerCount_.load(), 1);
   if (background) {
-    // Every examined point is visited, so that all of the background moves.
+    // Every examined point is visited, so that all of the background moves;
+    // counting stops once the verdict is settled.
     BackgroundSteps(scan.quietStep, scan.changedStep);
     scan.step = scan.quietStep > 0 || scan.changedStep > 0;
+    scan.countUntil = lightTrigger_ > 0 ? std::max(need, lightTrigger_) : need;
   } else {
     scan.stopAt = lightTrigger_ > 0 ? std::max(need, lightTrigger_) : need;
   }
