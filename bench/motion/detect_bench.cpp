@@ -2,7 +2,10 @@
 // of the same frame measured in the same run:
 //   all_changed: every sampled pixel changes and the threshold is 100, so no
 //                early return cuts the scan short;
-//   unchanged:   nothing changes, the usual case between two idle checks.
+//   unchanged:   nothing changes, the usual case between two idle checks;
+// and the same two against the background (REFERENCE=1), which is stepped
+// toward the frame at every check: there the whole background moves at
+// every check, and at threshold 100 every sampled pixel is also judged.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -24,6 +27,13 @@ struct BenchDetector : qmr::MotionDetector {
   using qmr::DetectorThread::CopyCurrentToReference;
   using qmr::DetectorThread::CurrentFrame;
 };
+
+// One idle check against the background, 200 ms after the last one.
+bool BackgroundCheck(BenchDetector& detector, std::uint32_t& now) {
+  now += 200;
+  detector.ResetMotionState(now);  // the tick of the check
+  return detector.Detect();
+}
 
 void Fill(qmr::VideoFrame& frame, std::uint8_t level) {
   frame.header.width = kWidth;
@@ -81,6 +91,46 @@ void BM_DetectUnchanged(benchmark::State& state) {
 }
 BENCHMARK(BM_DetectUnchanged);
 
+void BM_BackgroundAllChanged(benchmark::State& state) {
+  BenchDetector detector;
+  detector.SetReference(qmr::MotionDetector::kBackground);
+  detector.SetThreshold(static_cast<int>(state.range(0)));
+  std::uint32_t now = 0;
+  Fill(detector.CurrentFrame(), 0);
+  Texture(detector.CurrentFrame(), 27);
+  BackgroundCheck(detector, now);  // the background starts here
+  // The frame swings about 27 levels either side of the background, which
+  // moves 9 levels toward each in turn: every sampled pixel stays changed.
+  qmr::VideoFrame other;
+  Fill(other, 0);
+  Texture(other, 55);
+  Texture(detector.CurrentFrame(), 0);
+  bool motion = false;
+  for (auto _ : state) {
+    motion = BackgroundCheck(detector, now);
+    benchmark::DoNotOptimize(motion);
+    std::swap(detector.CurrentFrame(), other);
+  }
+  if (!motion) state.SkipWithError("no motion seen");
+}
+BENCHMARK(BM_BackgroundAllChanged)->Arg(100)->Arg(20);
+
+void BM_BackgroundUnchanged(benchmark::State& state) {
+  BenchDetector detector;
+  detector.SetReference(qmr::MotionDetector::kBackground);
+  std::uint32_t now = 0;
+  Fill(detector.CurrentFrame(), 0);
+  Texture(detector.CurrentFrame(), 0);
+  BackgroundCheck(detector, now);
+  bool motion = true;
+  for (auto _ : state) {
+    motion = BackgroundCheck(detector, now);
+    benchmark::DoNotOptimize(motion);
+  }
+  if (motion) state.SkipWithError("motion seen in a still picture");
+}
+BENCHMARK(BM_BackgroundUnchanged);
+
 // Prints the usual table and then each check's time as a multiple of the
 // memcpy's.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -104,6 +154,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 Ratio(real_, "BM_DetectAllChanged"), Ratio(cpu_, "BM_DetectAllChanged"));
     std::printf("  nothing changed:                           %5.2f %5.2f (target <= 1)\n",
                 Ratio(real_, "BM_DetectUnchanged"), Ratio(cpu_, "BM_DetectUnchanged"));
+    std::printf("Against the background:\n");
+    std::printf("  every sampled pixel changed, threshold 100: %5.2f %5.2f (target <= 2)\n",
+                Ratio(real_, "BM_BackgroundAllChanged/100"),
+                Ratio(cpu_, "BM_BackgroundAllChanged/100"));
+    std::printf("  every sampled pixel changed, threshold 20:  %5.2f %5.2f (target <= 2)\n",
+                Ratio(real_, "BM_BackgroundAllChanged/20"),
+                Ratio(cpu_, "BM_BackgroundAllChanged/20"));
+    std::printf("  nothing changed:                           %5.2f %5.2f (target <= 1)\n",
+                Ratio(real_, "BM_BackgroundUnchanged"), Ratio(cpu_, "BM_BackgroundUnchanged"));
   }
 
  private:

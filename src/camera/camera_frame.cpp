@@ -116,7 +116,11 @@ bool CameraFrame::Start(std::unique_ptr<CaptureDevice> device) {
   detector_->SetDevice(device_.get());
   device_->SetMotionDetector(detector_.get());
 
-  if (Context().SettingsFile().GetKeyCount(entry_.name) > 0) ApplyStoredSettings();
+  if (Context().SettingsFile().GetKeyCount(entry_.name) > 0) {
+    ApplyStoredSettings();
+  } else {
+    detector_->LoadZoneSettings(Context().SettingsFile());  // a new camera's defaults
+  }
 
   if (!device_->Start()) return false;
   entry_.inUse = true;

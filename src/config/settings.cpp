@@ -101,6 +101,7 @@ std::string SettingsFilePath() { return ApplicationFolder() + kPathSeparator + "
 
 void LoadSettings(IniFile& ini, Settings& s) {
   // A missing file is no error: every key then takes its default.
+  const bool newFile = !Exists(SettingsFilePath());
   ini.Load(SettingsFilePath());
   s = Settings{};
 
@@ -154,6 +155,11 @@ void LoadSettings(IniFile& ini, Settings& s) {
   s.colorSensible = ReadColour(ini, "COLOR_SENSIBLE", defaults.colorSensible);
   s.colorMask = ReadColour(ini, "COLOR_MASK", defaults.colorMask);
   s.colorHilight = ReadColour(ini, "COLOR_HILIGHT", defaults.colorHilight);
+  // Light-change guard: on for a new settings file, and kept in it (written
+  // with the first save), off for a file from before it existed.
+  if (newFile) ini.SetInt(kMotion, "LIGHTSWITCH", kNewLightSwitch);
+  s.lightSwitch = std::clamp(ReadInt(ini, kMotion, "LIGHTSWITCH", 0), 0, 100);
+
   LoadStorageSettings(ini, s);
   LoadSecureDeliverySettings(ini, s);
 }

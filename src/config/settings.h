@@ -76,6 +76,10 @@ struct Settings {
   int ftpMode = 0;  // FTPMODE: 0 passive then active, 1 active only, 2 passive only
   int ftpSecurity = 0;  // FTPSECURITY: 0 none, 1 explicit TLS (AUTH TLS), 2 implicit FTPS
   bool ftpVerify = true;  // FTPVERIFY: check the FTP server's certificate
+  // Light-change guard (MOTION LIGHTSWITCH): when at least this percentage
+  // of the watched samples changes at one check, it is not motion. 0 = off;
+  // missing in a stored file means off, a new settings file starts at 60.
+  int lightSwitch = 0;
 };
 
 // Holds the one Settings record. The user-interface thread changes it through
@@ -120,6 +124,9 @@ void LoadCameraSchedule(const IniFile& ini, CameraEntry& camera);
 // Creates the folder and every missing parent. The path must be absolute
 // (start with "/"); a relative path is refused and nothing is created.
 bool CreateFolderPath(const std::string& path);
+
+// LIGHTSWITCH of a settings file the program starts without.
+inline constexpr int kNewLightSwitch = 60;
 
 // Setting is on when the stored integer is greater than 0.
 inline bool FlagOn(int stored) { return stored > 0; }

@@ -83,6 +83,18 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
   durationRow->Add(duration_);
   top->Add(durationRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
+  // Light-change guard.
+  auto* lightRow = new wxBoxSizer(wxHORIZONTAL);
+  lightRow->Add(new wxStaticText(this, wxID_ANY,
+                                 "Ignore a light change over this % of the watched picture "
+                                 "(0 = off):"),
+                0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+  lightSwitch_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                wxSP_ARROW_KEYS, 0, 100, 0, "LIGHTSWITCH");
+  lightSwitch_->SetValue(std::clamp(s.lightSwitch, 0, 100));
+  lightRow->Add(lightSwitch_);
+  top->Add(lightRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+
   AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
   CentreOnParent();
@@ -106,6 +118,7 @@ int MotionTriggerDialog::Apply() {
     writer.Put(kFlags[i].key, kFlags[i].field, flags_[i]->GetValue());
   }
   writer.Put("DURATION", &Settings::duration, duration_->GetValue());
+  writer.Put("LIGHTSWITCH", &Settings::lightSwitch, lightSwitch_->GetValue());
   return writer.Commit();
 }
 

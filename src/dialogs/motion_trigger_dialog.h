@@ -51,6 +51,7 @@ class MotionTriggerDialog : public wxDialog {
   AppContext& context_;
   std::array<wxCheckBox*, kFlagCount> flags_{};
   wxSpinCtrl* duration_ = nullptr;
+  wxSpinCtrl* lightSwitch_ = nullptr;  // LIGHTSWITCH
 };
 
 }  // namespace qmr

@@ -3,6 +3,7 @@
 #include <wx/artprov.h>
 #include <wx/bmpbuttn.h>
 #include <wx/button.h>
+#include <wx/choice.h>
 #include <wx/colordlg.h>
 #include <wx/dcmemory.h>
 #include <wx/display.h>
@@ -118,6 +119,7 @@ ZoneEditorDialog::ZoneEditorDialog(wxWindow* parent, AppContext& context,
     for (auto& zone : sensible) canvas_->AppendZone(std::move(zone));
     for (auto& zone : mask) canvas_->AppendZone(std::move(zone));
     sensitivity_->SetValue(detector_->Threshold());
+    reference_->SetSelection(detector_->GetReference());
   } else {
     sensitivity_->SetValue(MotionDetector::kDefaultThreshold);
   }
@@ -181,6 +183,14 @@ void ZoneEditorDialog::BuildControls(const wxImage& picture) {
   if (sensitivity_->GetBestSize().x < 80) sensitivity_->SetMinSize(wxSize(80, -1));
   sensitivityRow->Add(sensitivity_, 0, wxALIGN_CENTER_VERTICAL);
   right->Add(sensitivityRow);
+  auto* referenceRow = new wxBoxSizer(wxHORIZONTAL);
+  referenceRow->Add(new wxStaticText(this, wxID_ANY, "Compare each picture with:"), 0,
+                    wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+  const wxString references[] = {"the previous check", "the background (also finds slow movement)"};
+  reference_ = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 2, references);
+  reference_->SetSelection(MotionDetector::kBackground);
+  referenceRow->Add(reference_, 0, wxALIGN_CENTER_VERTICAL);
+  right->Add(referenceRow, 0, wxTOP, 6);
   controls->Add(right);
   top->Add(controls, 0, wxALL, 8);
 
@@ -319,10 +329,14 @@ bool ZoneEditorDialog::Apply() {
   ZoneList sensible, mask;
   if (!ValidateZones(sensible, mask)) return false;
   const int threshold = sensitivity_->GetValue();
+  const int reference = reference_->GetSelection() == MotionDetector::kBackground
+                            ? MotionDetector::kBackground
+                            : MotionDetector::kPreviousCheck;
   if (detector_ != nullptr) {
     detector_->SetZones(sensible, mask);  // stops the detector
     detector_->SetZoneSize(pictureWidth_, pictureHeight_);
     detector_->SetThreshold(threshold);
+    detector_->SetReference(reference);
   }
   IniFile& ini = context_.SettingsFile();
   ini.SetString(cameraName_, "SENSIBLE_ZONES", FormatZoneList(sensible));
@@ -331,6 +345,7 @@ bool ZoneEditorDialog::Apply() {
   std::snprintf(size, sizeof size, "%d,%d", pictureWidth_, pictureHeight_);
   ini.SetString(cameraName_, "ZONE_SIZE", size);
   ini.SetInt(cameraName_, "THRESHOLD", threshold);
+  ini.SetInt(cameraName_, "REFERENCE", reference);
   ini.Save();
   return true;
 }

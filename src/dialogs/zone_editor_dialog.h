@@ -13,6 +13,7 @@
 #include "motion/zone.h"
 
 class wxButton;
+class wxChoice;
 class wxSpinCtrl;
 
 namespace qmr {
@@ -44,6 +45,9 @@ class ZoneEditorDialog : public wxDialog {
 
   ZoneCanvas* Canvas() const { return canvas_; }
   wxSpinCtrl* Sensitivity() const { return sensitivity_; }
+  // What each picture is compared with: item 0 the previous check, item 1
+  // the background (the camera's REFERENCE).
+  wxChoice* Reference() const { return reference_; }
 
   // Checks the editor's zones. On success fills the two lists with copies of
   // the sensible and mask zones. On failure highlights the offending zone,
@@ -79,6 +83,7 @@ class ZoneEditorDialog : public wxDialog {
   int pictureHeight_;
   ZoneCanvas* canvas_ = nullptr;
   wxSpinCtrl* sensitivity_ = nullptr;
+  wxChoice* reference_ = nullptr;
   wxButton* sensibleButton_ = nullptr;
   wxButton* maskButton_ = nullptr;
   wxButton* highlightButton_ = nullptr;

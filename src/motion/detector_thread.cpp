@@ -134,6 +134,12 @@ void DetectorThread::CopyCurrentToReference() {
   referenceFrame_->captureTime = currentFrame_->captureTime;
 }
 
+void DetectorThread::UpdateReference() {
+  std::swap(currentFrame_, referenceFrame_);
+  currentFrame_->header = referenceFrame_->header;
+  currentFrame_->captureTime = referenceFrame_->captureTime;
+}
+
 int DetectorThread::Poll(std::uint32_t now) {
   // Outside motion, with no detection pending, check at most every 200 ms.
   if (!inMotion_.load() && detectionCount_ == 0 &&
@@ -171,7 +177,7 @@ int DetectorThread::Poll(std::uint32_t now) {
       }
     }
   }
-  CopyCurrentToReference();
+  UpdateReference();
   return 0;
 }
 

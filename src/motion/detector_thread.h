@@ -100,6 +100,13 @@ class DetectorThread : public DetectorState {
   const VideoFrame& ReferenceFrame() const { return *referenceFrame_; }
   // Makes the current frame the reference (pixels, header, capture time).
   void CopyCurrentToReference();
+  // Run after every check: makes the frame just judged the reference. The
+  // base swaps the two frames rather than copying the pixels; the next
+  // fetch overwrites the old reference, which keeps the judged frame's
+  // capture time so that the same frame is not fetched twice.
+  virtual void UpdateReference();
+  // The tick of the check in progress (the last check outside one).
+  std::uint32_t CheckTime() const { return lastCheck_; }
 
  private:
   static void ThreadMain(void* argument);

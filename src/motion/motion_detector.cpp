@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/app_context.h"
+#include "base/log_file.h"
 #include "capture/capture_device.h"
 #include "capture/video_frame.h"
 #include "config/ini_file.h"
@@ -37,13 +38,31 @@ struct MaskSpan {
   double right;
 };
 
-// Judges the sampled pixels x = xs, xs + step, ... < xe of one stored row,
-// skipping points inside any span. Returns true as soon as count reaches
-// trigger (and is above 0).
-bool ScanRow(const std::uint8_t* reference, const std::uint8_t* current, long long xs,
-             long long xe, const std::vector<MaskSpan>& skips, long long& count,
-             long long trigger) {
-  const long long need = std::max<long long>(trigger, 1);
+}  // namespace
+
+// One check's walk over the examined points.
+struct MotionScan {
+  std::uint8_t* reference = nullptr;  // stepped in place when step is set
+  const std::uint8_t* current = nullptr;
+  long long count = 0;
+  // The walk ends as soon as count reaches stopAt; past countUntil the
+  // verdict is settled and the walk only steps the background.
+  long long stopAt = LLONG_MAX;
+  long long countUntil = LLONG_MAX;
+  bool step = false;
+  int quietStep = 0;
+  int changedStep = 0;
+};
+
+namespace {
+
+// Judges the sampled pixels x = xs, xs + step, ... < xe of the stored row at
+// rowOffset, skipping points inside any span, and steps the background over
+// every run that differs. Returns true as soon as the count reaches stopAt.
+bool ScanRow(MotionScan& scan, size_t rowOffset, long long xs, long long xe,
+             const std::vector<MaskSpan>& skips) {
+  std::uint8_t* reference = scan.reference + rowOffset;
+  const std::uint8_t* current = scan.current + rowOffset;
   for (long long runStart = xs; runStart < xe; runStart += kRunPixels) {
     const long long runEnd = std::min<long long>(runStart + kRunPixels, xe);
     // The last sampled pixel of the run starts before runEnd, so its three
@@ -51,29 +70,35 @@ bool ScanRow(const std::uint8_t* reference, const std::uint8_t* current, long lo
     const size_t offset = static_cast<size_t>(runStart) * 3;
     const size_t bytes = static_cast<size_t>(runEnd - runStart) * 3;
     if (std::memcmp(reference + offset, current + offset, bytes) == 0) continue;
-    if (skips.empty()) {
+    if (scan.count >= scan.countUntil) {
+      // Nothing to count any more.
+    } else if (skips.empty()) {
       // The count only grows, so judging a whole run before comparing with
-      // the trigger gives the same verdict as comparing after every pixel.
-      count += CountChangedSamples(reference + offset, current + offset,
-                                   static_cast<int>(runEnd - runStart));
-      if (count >= need) return true;
-      continue;
-    }
-    for (long long x = runStart; x < runEnd; x += MotionDetector::kStepX) {
-      const double fx = static_cast<double>(x);
-      bool masked = false;
-      for (const MaskSpan& span : skips) {
-        if (span.left <= fx && fx <= span.right) {
-          masked = true;
-          break;
+      // the limit gives the same verdict as comparing after every pixel.
+      scan.count += CountChangedSamples(reference + offset, current + offset,
+                                        static_cast<int>(runEnd - runStart));
+    } else {
+      for (long long x = runStart; x < runEnd; x += MotionDetector::kStepX) {
+        const double fx = static_cast<double>(x);
+        bool masked = false;
+        for (const MaskSpan& span : skips) {
+          if (span.left <= fx && fx <= span.right) {
+            masked = true;
+            break;
+          }
+        }
+        if (masked) continue;
+        const size_t at = static_cast<size_t>(x) * 3;
+        if (PixelChanged(reference + at, current + at) && ++scan.count >= scan.stopAt) {
+          return true;
         }
       }
-      if (masked) continue;
-      const size_t at = static_cast<size_t>(x) * 3;
-      if (PixelChanged(reference + at, current + at)) {
-        if (++count >= need) return true;
-      }
     }
+    if (scan.step) {
+      StepBackground(reference + offset, current + offset, static_cast<int>(bytes), scan.quietStep,
+                     scan.changedStep);
+    }
+    if (scan.count >= scan.stopAt) return true;
   }
   return false;
 }
@@ -102,6 +127,7 @@ MotionDetector::MotionDetector(AppContext* context, std::string cameraName)
   if (context_ != nullptr) {
     AppContext* ctx = context_;
     SetMinimumSecondsSource([ctx] { return ctx->Settings().Get().duration; });
+    SetLightSwitchSource([ctx] { return ctx->Settings().Get().lightSwitch; });
   }
 }
 
@@ -118,7 +144,10 @@ void MotionDetector::SetDevice(CaptureDevice* device) {
 }
 
 void MotionDetector::LoadZoneSettings(const IniFile& ini) {
-  if (ini.GetKeyCount(cameraName_) <= 0) return;
+  if (ini.GetKeyCount(cameraName_) <= 0) {
+    SetReference(kBackground);  // a camera never set up before
+    return;
+  }
   std::string text;
   ini.GetString(cameraName_, "SENSIBLE_ZONES", "", text);
   if (!text.empty()) LoadZones(text, false);
@@ -135,6 +164,24 @@ void MotionDetector::LoadZoneSettings(const IniFile& ini) {
   // Clamped like the editor's value, so a stored 0 behaves after a restart
   // as it did when it was entered.
   SetThreshold(threshold);
+  int stored = 0;
+  const bool tuned = ini.GetInt(cameraName_, "THRESHOLD", kDefaultThreshold, stored);
+  int reference = tuned ? kPreviousCheck : kBackground;
+  ini.GetInt(cameraName_, "REFERENCE", reference, reference);
+  SetReference(reference);
+}
+
+void MotionDetector::SetReference(int reference) {
+  reference_ = reference == kBackground ? kBackground : kPreviousCheck;
+  restartReference_ = true;
+}
+
+void MotionDetector::SetLightSwitchSource(std::function<int()> source) {
+  lightSwitch_ = std::move(source);
+}
+
+int MotionDetector::LightSwitchPercent() const {
+  return lightSwitch_ ? std::clamp(lightSwitch_(), 0, 100) : 0;
 }
 
 void MotionDetector::LoadZones(const std::string& text, bool isMask) {
@@ -189,8 +236,16 @@ void MotionDetector::ComputeTriggerCount(int width, int height) {
   }
   // 64-bit so that large pictures cannot overflow; a negative area (masks
   // larger than their zones) gives 0, the most sensitive count.
-  const long long count = Threshold() * area / (kStepX * kStepY * 100LL);
+  const int threshold = Threshold();
+  const long long count = threshold * area / (kStepX * kStepY * 100LL);
   triggerCount_ = static_cast<int>(std::clamp<long long>(count, 0, INT_MAX));
+  // The light guard only means something above the sensitivity; at or
+  // below it every motion would count as a light change.
+  const int light = LightSwitchPercent();
+  lightTrigger_ = light > threshold
+                      ? std::max(1LL, light * std::max(area, 0LL) / (kStepX * kStepY * 100LL))
+                      : 0;
+  triggerLight_ = light;
 }
 
 bool MotionDetector::IsPixelChanged(int x, int y) const {
@@ -209,10 +264,13 @@ bool MotionDetector::IsPixelChanged(int x, int y) const {
 bool MotionDetector::Detect() {
   VideoFrame& current = CurrentFrame();
   const VideoFrame& reference = ReferenceFrame();
-  if (reference.pixels.Length() == 0 || reference.header.width != current.header.width ||
+  const bool background = reference_.load() == kBackground;
+  if ((background && restartReference_.exchange(false)) || reference.pixels.Length() == 0 ||
+      reference.header.width != current.header.width ||
       reference.header.height != current.header.height ||
       reference.header.bitCount != current.header.bitCount) {
     CopyCurrentToReference();
+    haveStepTime_ = false;
     return false;
   }
   const int width = current.Width();
@@ -227,7 +285,7 @@ bool MotionDetector::Detect() {
   const int threshold = Threshold();
   const unsigned version = zonesVersion_.load();
   if (triggerCount_.load() == 0 || threshold != triggerThreshold_ || version != triggerVersion_ ||
-      width != triggerWidth_ || height != triggerHeight_) {
+      width != triggerWidth_ || height != triggerHeight_ || LightSwitchPercent() != triggerLight_) {
     ComputeTriggerCount(width, height);
     triggerThreshold_ = threshold;
     triggerVersion_ = version;
@@ -235,31 +293,78 @@ bool MotionDetector::Detect() {
     triggerHeight_ = height;
   }
 
-  std::lock_guard<std::mutex> lock(zonesMutex_);
-  if (ZonesApply(width, height)) return DetectInZones(width, height);
-  return DetectWholePicture(width, height);
-}
-
-bool MotionDetector::DetectWholePicture(int width, int height) {
-  const std::uint8_t* reference = ReferenceFrame().pixels.Data();
-  const std::uint8_t* current = CurrentFrame().pixels.Data();
-  const size_t stride = static_cast<size_t>(width) * 3;
-  const long long trigger = triggerCount_.load();
-  const std::vector<MaskSpan> noSkips;
-  long long count = 0;
-  for (int y = 0; y < height; y += kStepY) {
-    const size_t row = static_cast<size_t>(y) * stride;
-    if (ScanRow(reference + row, current + row, 0, width, noSkips, count, trigger)) return true;
+  MotionScan scan;
+  scan.reference = ReferenceFrame().pixels.Data();
+  scan.current = current.pixels.Data();
+  const long long need = std::max<long long>(triggerCount_.load(), 1);
+  if (background) {
+    // Every examined point is visited, so that all of the background moves;
+    // counting stops once the verdict is settled.
+    BackgroundSteps(scan.quietStep, scan.changedStep);
+    scan.step = scan.quietStep > 0 || scan.changedStep > 0;
+    scan.countUntil = lightTrigger_ > 0 ? std::max(need, lightTrigger_) : need;
+  } else {
+    scan.stopAt = lightTrigger_ > 0 ? std::max(need, lightTrigger_) : need;
   }
-  return false;
+  {
+    std::lock_guard<std::mutex> lock(zonesMutex_);
+    if (ZonesApply(width, height)) {
+      DetectInZones(width, height, scan);
+    } else {
+      DetectWholePicture(width, height, scan);
+    }
+  }
+  if (lightTrigger_ > 0 && scan.count >= lightTrigger_) {
+    LightChange();
+    return false;
+  }
+  return scan.count >= need;
 }
 
-bool MotionDetector::DetectInZones(int width, int height) {
-  const std::uint8_t* reference = ReferenceFrame().pixels.Data();
-  const std::uint8_t* current = CurrentFrame().pixels.Data();
+void MotionDetector::UpdateReference() {
+  if (reference_.load() != kBackground) DetectorThread::UpdateReference();
+}
+
+void MotionDetector::BackgroundSteps(int& quietStep, int& changedStep) {
+  const std::uint32_t now = CheckTime();
+  // A long pause (the thread was stopped) moves the background all the way.
+  constexpr std::uint32_t kLongestStepMs = 60000;
+  const std::uint32_t elapsed =
+      haveStepTime_ ? std::min<std::uint32_t>(now - lastStepTime_, kLongestStepMs) : 0;
+  haveStepTime_ = true;
+  lastStepTime_ = now;
+  auto step = [elapsed](long long& carry, int levelsPerSecond) {
+    carry += static_cast<long long>(elapsed) * levelsPerSecond;
+    const long long levels = std::min<long long>(carry / 1000, 255);
+    carry = levels == 255 ? 0 : carry - levels * 1000;
+    return static_cast<int>(levels);
+  };
+  quietStep = step(quietCarry_, kBackgroundQuietLevelsPerSecond);
+  changedStep = step(changedCarry_, kBackgroundChangedLevelsPerSecond);
+}
+
+void MotionDetector::LightChange() {
+  lightChanges_.fetch_add(1);
+  // The light is what changed: the new picture is the reference from now on.
+  if (reference_.load() == kBackground) CopyCurrentToReference();
+  const std::uint32_t now = CheckTime();
+  if (!lightLogged_ || now - lastLightLog_ >= kLightLogIntervalMs) {
+    lightLogged_ = true;
+    lastLightLog_ = now;
+    LogFile::Writef("%s: light change ignored", cameraName_.c_str());
+  }
+}
+
+void MotionDetector::DetectWholePicture(int width, int height, MotionScan& scan) {
   const size_t stride = static_cast<size_t>(width) * 3;
-  const long long trigger = triggerCount_.load();
-  long long count = 0;
+  const std::vector<MaskSpan> noSkips;
+  for (int y = 0; y < height; y += kStepY) {
+    if (ScanRow(scan, static_cast<size_t>(y) * stride, 0, width, noSkips)) return;
+  }
+}
+
+void MotionDetector::DetectInZones(int width, int height, MotionScan& scan) {
+  const size_t stride = static_cast<size_t>(width) * 3;
   std::vector<MaskSpan> spans;
   // The count is one total over all zones, and it only grows, so the order
   // in which points are visited cannot change the verdict: rows are walked
@@ -283,10 +388,9 @@ bool MotionDetector::DetectInZones(int width, int height) {
       // Zone rows count from the top of the picture; stored rows from the
       // bottom.
       const size_t row = static_cast<size_t>(height - 1 - y) * stride;
-      if (ScanRow(reference + row, current + row, xs, xe, spans, count, trigger)) return true;
+      if (ScanRow(scan, row, xs, xe, spans)) return;
     }
   }
-  return false;
 }
 
 }  // namespace qmr

@@ -2,6 +2,8 @@
 
 #include "motion/pixel_test.h"
 
+#include <algorithm>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define QMR_PIXEL_COUNT_SSE 1
@@ -223,6 +225,87 @@ bool HasSse() {
 
 }  // namespace
 #endif
+
+void StepBackgroundScalar(std::uint8_t* background, const std::uint8_t* current, int bytes,
+                          int quietStep, int changedStep) {
+  for (int i = 0; i < bytes; ++i) {
+    const int b = background[i];
+    const int d = int{current[i]} - b;
+    const int limit =
+        (d <= kBackgroundQuietLevels && d >= -kBackgroundQuietLevels) ? quietStep : changedStep;
+    background[i] = static_cast<std::uint8_t>(b + std::clamp(d, -limit, limit));
+  }
+}
+
+#ifdef QMR_PIXEL_COUNT_SSE
+namespace {
+
+// Saturating byte arithmetic gives the two one-sided differences, of which
+// one is always 0; the step is the quiet or the changed one by the distance.
+__attribute__((target("avx2"))) int StepAvx2(std::uint8_t* background,
+                                             const std::uint8_t* current, int bytes,
+                                             int quietStep, int changedStep) {
+  const __m256i quiet = _mm256_set1_epi8(static_cast<char>(quietStep));
+  const __m256i changed = _mm256_set1_epi8(static_cast<char>(changedStep));
+  const __m256i gate = _mm256_set1_epi8(static_cast<char>(kBackgroundQuietLevels));
+  int i = 0;
+  for (; i + 32 <= bytes; i += 32) {
+    auto* to = reinterpret_cast<__m256i*>(background + i);
+    const __m256i b = _mm256_loadu_si256(to);
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(current + i));
+    const __m256i up = _mm256_subs_epu8(c, b);
+    const __m256i down = _mm256_subs_epu8(b, c);
+    const __m256i distance = _mm256_or_si256(up, down);
+    const __m256i isQuiet = _mm256_cmpeq_epi8(_mm256_min_epu8(distance, gate), distance);
+    const __m256i step = _mm256_blendv_epi8(changed, quiet, isQuiet);
+    _mm256_storeu_si256(to, _mm256_subs_epu8(_mm256_adds_epu8(b, _mm256_min_epu8(up, step)),
+                                             _mm256_min_epu8(down, step)));
+  }
+  return i;
+}
+
+// The same with SSE2, which every x86-64 has.
+int StepSse2(std::uint8_t* background, const std::uint8_t* current, int bytes, int quietStep,
+             int changedStep) {
+  const __m128i quiet = _mm_set1_epi8(static_cast<char>(quietStep));
+  const __m128i changed = _mm_set1_epi8(static_cast<char>(changedStep));
+  const __m128i gate = _mm_set1_epi8(static_cast<char>(kBackgroundQuietLevels));
+  int i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    auto* to = reinterpret_cast<__m128i*>(background + i);
+    const __m128i b = _mm_loadu_si128(to);
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + i));
+    const __m128i up = _mm_subs_epu8(c, b);
+    const __m128i down = _mm_subs_epu8(b, c);
+    const __m128i distance = _mm_or_si128(up, down);
+    const __m128i isQuiet = _mm_cmpeq_epi8(_mm_min_epu8(distance, gate), distance);
+    const __m128i step =
+        _mm_or_si128(_mm_and_si128(isQuiet, quiet), _mm_andnot_si128(isQuiet, changed));
+    _mm_storeu_si128(to, _mm_subs_epu8(_mm_adds_epu8(b, _mm_min_epu8(up, step)),
+                                       _mm_min_epu8(down, step)));
+  }
+  return i;
+}
+
+bool StepHasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+}  // namespace
+#endif
+
+void StepBackground(std::uint8_t* background, const std::uint8_t* current, int bytes,
+                    int quietStep, int changedStep) {
+  int i = 0;
+#ifdef QMR_PIXEL_COUNT_SSE
+  i = StepHasAvx2() ? StepAvx2(background, current, bytes, quietStep, changedStep)
+                    : StepSse2(background, current, bytes, quietStep, changedStep);
+#endif
+  if (i < bytes) {
+    StepBackgroundScalar(background + i, current + i, bytes - i, quietStep, changedStep);
+  }
+}
 
 int CountChangedSamples(const std::uint8_t* reference, const std::uint8_t* current, int pixels) {
 #ifdef QMR_PIXEL_COUNT_SSE

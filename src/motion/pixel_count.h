@@ -21,4 +21,15 @@ enum class PixelCountPath { kScalar, kSse, kAvx2 };
 bool CountChangedSamplesOn(PixelCountPath path, const std::uint8_t* reference,
                            const std::uint8_t* current, int pixels, int& count);
 
+// Moves every byte of background toward the byte of current at the same
+// place: by at most quietStep levels where the two differ by no more than
+// kBackgroundQuietLevels (noise, slow light drift), and by at most
+// changedStep levels where they differ more (something in the picture that
+// is not background yet). Steps are 0 to 255.
+inline constexpr int kBackgroundQuietLevels = 16;
+void StepBackground(std::uint8_t* background, const std::uint8_t* current, int bytes, int quietStep,
+                    int changedStep);
+void StepBackgroundScalar(std::uint8_t* background, const std::uint8_t* current, int bytes,
+                          int quietStep, int changedStep);
+
 }  // namespace qmr

@@ -45,6 +45,12 @@ TEST(SettingsTest, NoFileGivesEveryDefault) {
   EXPECT_EQ(s.colorSensible, (Rgb{0, 255, 255}));
   EXPECT_EQ(s.colorMask, (Rgb{0, 255, 0}));
   EXPECT_EQ(s.colorHilight, (Rgb{255, 0, 255}));
+  // A new settings file guards against light changes, and keeps the value
+  // once it is first saved.
+  EXPECT_EQ(s.lightSwitch, 60);
+  int stored = 0;
+  EXPECT_TRUE(ini.GetInt("MOTION", "LIGHTSWITCH", 0, stored));
+  EXPECT_EQ(stored, 60);
 }
 
 TEST(SettingsTest, ReadsStoredValues) {
@@ -73,6 +79,7 @@ TEST(SettingsTest, ReadsStoredValues) {
   EXPECT_FALSE(IsFolder(tmp.File("relative")));
   EXPECT_EQ(s.sndFile, "/x/y.wav");
   EXPECT_FALSE(s.exeOnce);
+  EXPECT_EQ(s.lightSwitch, 0);  // a stored file without the key: off
   EXPECT_FALSE(s.savAvi);  // a flag stored as -1 is off
   EXPECT_TRUE(s.savPic);
   EXPECT_FALSE(s.alarm);

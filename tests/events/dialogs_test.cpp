@@ -211,6 +211,16 @@ TEST_F(DialogsTest, MotionTriggerDialogWritesOnlyWhatChanged) {
   EXPECT_EQ(s.duration, 42);
   EXPECT_TRUE(s.alarm);  // untouched
 
+  // The light-change guard, off in a file from before it existed.
+  {
+    MotionTriggerDialog dialog(nullptr, context_);
+    EXPECT_EQ(Control<wxSpinCtrl>(&dialog, "LIGHTSWITCH")->GetValue(), 0);
+    Control<wxSpinCtrl>(&dialog, "LIGHTSWITCH")->SetValue(60);
+    EXPECT_EQ(ShowAndConfirm(dialog, MotionTriggerDialog::kIdOk), wxID_OK);
+  }
+  EXPECT_NE(SectionOnDisk(ini_, "MOTION").find("LIGHTSWITCH=60;"), std::string::npos);
+  EXPECT_EQ(context_.Settings().Get().lightSwitch, 60);
+
   // The browse buttons open the folder and file dialog over this one.
   {
     MotionTriggerDialog dialog(nullptr, context_);

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <wx/app.h>
 #include <wx/init.h>
+#include <wx/choice.h>
 #include <wx/spinctrl.h>
 #include <wx/stattext.h>
 
@@ -176,6 +177,7 @@ TEST_F(ZoneEditorTest, DrawZonesWithTheMouseAndConfirm) {
   EXPECT_EQ(Stored("MASK_ZONES"), "125,125,175,175");
   EXPECT_EQ(Stored("ZONE_SIZE"), "320,240");
   EXPECT_EQ(Stored("THRESHOLD"), "0");
+  EXPECT_EQ(Stored("REFERENCE"), "0");  // the detector's, kept as it was
   EXPECT_EQ(detector_->Threshold(), 1);
   EXPECT_EQ(detector_->ZoneWidth(), 320);
   ZoneList sensible, mask;
@@ -194,6 +196,10 @@ TEST_F(ZoneEditorTest, OpensWithTheDetectorsZonesAndOkWithoutZonesClearsThem) {
   ASSERT_EQ(canvas.Zones().size(), 3u);
   EXPECT_TRUE(canvas.Zones()[2]->IsMask());
   EXPECT_EQ(dialog.Sensitivity()->GetValue(), 35);
+  // The detector compares with the previous check; choosing the background
+  // reaches the detector and the camera's section.
+  EXPECT_EQ(dialog.Reference()->GetSelection(), MotionDetector::kPreviousCheck);
+  dialog.Reference()->SetSelection(MotionDetector::kBackground);
 
   Command(ZoneEditorDialog::kIdClear);
   EXPECT_TRUE(canvas.Zones().empty());
@@ -202,6 +208,8 @@ TEST_F(ZoneEditorTest, OpensWithTheDetectorsZonesAndOkWithoutZonesClearsThem) {
   EXPECT_EQ(Stored("MASK_ZONES"), "");
   EXPECT_EQ(Stored("ZONE_SIZE"), "320,240");
   EXPECT_EQ(Stored("THRESHOLD"), "35");
+  EXPECT_EQ(Stored("REFERENCE"), "1");
+  EXPECT_EQ(detector_->GetReference(), MotionDetector::kBackground);
   ZoneList sensible, mask;
   detector_->GetZones(sensible, mask);
   EXPECT_TRUE(sensible.empty() && mask.empty());
