@@ -111,11 +111,10 @@ MosquittoPtr MakeClient(const MqttConfig& c, const std::string& clientId, Sessio
     mosquitto_will_set(m.get(), willTopic.c_str(), 7, "offline", kQos, true);
   }
   if (c.tls) {
-    const int rc = c.caFile.empty()
-                       ? mosquitto_tls_set(m.get(), nullptr, "/etc/ssl/certs", nullptr, nullptr,
-                                           nullptr)
-                       : mosquitto_tls_set(m.get(), c.caFile.c_str(), nullptr, nullptr, nullptr,
-                                           nullptr);
+    const int rc =
+        c.caFile.empty()
+            ? mosquitto_tls_set(m.get(), nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+            : mosquitto_tls_set(m.get(), c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
       error = std::string("TLS cannot be set up: ") + mosquitto_strerror(rc);
       return nullptr;
@@ -347,7 +346,8 @@ void MqttPublisher::State::Run() {
         failed(error);
         continue;
       }
-      const int rc = mosquitto_connect_async(client.get(), c.host.c_str(), c.port, kKeepAliveSeconds);
+      const int rc =
+          mosquitto_connect_async(client.get(), c.host.c_str(), c.port, kKeepAliveSeconds);
       if (rc != MOSQ_ERR_SUCCESS) {
         failed(rc == MOSQ_ERR_ERRNO ? std::string("cannot connect") : mosquitto_strerror(rc));
         continue;
@@ -393,7 +393,8 @@ void MqttPublisher::State::Run() {
           const std::string level = MqttTopicLevel(camera);
           const std::string node = MqttTopicLevel(c.prefix);
           const std::string payload =
-              "{\"name\":" + JsonString(camera) + ",\"unique_id\":" + JsonString(node + "_" + level) +
+              "{\"name\":" + JsonString(camera) +
+              ",\"unique_id\":" + JsonString(node + "_" + level) +
               ",\"state_topic\":" + JsonString(c.prefix + "/" + level + "/motion") +
               ",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"device_class\":\"motion\"" +
               ",\"availability_topic\":" + JsonString(c.prefix + "/status") +
@@ -413,10 +414,11 @@ void MqttPublisher::State::Run() {
     for (std::size_t i = 0; i < batch.size(); ++i) {
       const Message& m = batch[i];
       const std::string t = topic(m);
-      const bool retain = m.kind == kDiscovery || ((m.kind == kMotionOn || m.kind == kMotionOff) && c.retain);
-      const int prc = mosquitto_publish(client.get(), nullptr, t.c_str(),
-                                        static_cast<int>(m.payload.size()), m.payload.data(), kQos,
-                                        retain);
+      const bool retain =
+          m.kind == kDiscovery || ((m.kind == kMotionOn || m.kind == kMotionOff) && c.retain);
+      const int prc =
+          mosquitto_publish(client.get(), nullptr, t.c_str(), static_cast<int>(m.payload.size()),
+                            m.payload.data(), kQos, retain);
       if (prc != MOSQ_ERR_SUCCESS) {
         // Put back what was not sent, in order, for the next connection.
         std::lock_guard<std::mutex> lock(mutex);
@@ -529,7 +531,7 @@ bool MqttPublisher::Probe(const MqttConfig& c, std::string& message, int timeout
   } else if (rc != MOSQ_ERR_SUCCESS || session.lost) {
     message = "Cannot connect to " + Address(c) + (c.tls ? " (TLS)" : "") + ": " +
               (rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_SUCCESS ? std::string("connection failed")
-                                                             : mosquitto_strerror(rc)) +
+                                                              : mosquitto_strerror(rc)) +
               ".";
   } else {
     message = "The MQTT broker " + Address(c) + " did not answer in time.";

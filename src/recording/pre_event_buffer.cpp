@@ -101,11 +101,11 @@ bool PreEventBuffer::Add(const std::uint8_t* pixels, std::size_t size, std::int6
 int PreEventBuffer::WriteTo(MovieRecorder& recorder) {
   int written = 0;
   for (const Entry& entry : entries_) {
-    const bool ok = compressed_
-                        ? recorder.WriteCompressedFrame(entry.data.data(),
-                                                        static_cast<std::int32_t>(entry.data.size()),
-                                                        entry.key, entry.stamp)
-                        : recorder.WriteFrame(entry.data.data(), entry.data.size(), entry.stamp);
+    const bool ok =
+        compressed_ ? recorder.WriteCompressedFrame(entry.data.data(),
+                                                    static_cast<std::int32_t>(entry.data.size()),
+                                                    entry.key, entry.stamp)
+                    : recorder.WriteFrame(entry.data.data(), entry.data.size(), entry.stamp);
     if (ok) ++written;
   }
   Clear();
