@@ -19,6 +19,7 @@
 #include "config/settings.h"
 #include "delivery/dialup_connection.h"
 #include "dialogs/dialog_support.h"
+#include "dialogs/mqtt_panel.h"
 #include "dialogs/smtp_auth_dialog.h"
 
 namespace qmr {
@@ -90,6 +91,9 @@ InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& con
   ftp->Add(ftpGrid, 0, wxEXPAND | wxALL, 6);
   top->Add(ftp, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
+  mqtt_ = new MqttPanel(this, context_);
+  top->Add(mqtt_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
+
   AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
   CentreOnScreen();
@@ -118,7 +122,7 @@ int InternetAccountsDialog::Apply() {
   writer.Put("FTPUSER", &Settings::ftpUser, TrimmedText(ftpUser_));
   writer.Put("FTPDIR", &Settings::ftpDir, TrimmedText(ftpDir_));
   writer.PutPassword("FTPPASSWD", &Settings::ftpPasswd, TrimmedText(ftpPasswd_));
-  return writer.Commit();
+  return writer.Commit() + mqtt_->Apply();
 }
 
 void InternetAccountsDialog::OnAuthentication(wxCommandEvent&) {

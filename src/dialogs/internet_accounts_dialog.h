@@ -16,6 +16,7 @@ class wxTextCtrl;
 namespace qmr {
 
 class AppContext;
+class MqttPanel;
 
 class InternetAccountsDialog : public wxDialog {
  public:
@@ -50,6 +51,7 @@ class InternetAccountsDialog : public wxDialog {
   wxTextCtrl* ftpUser_ = nullptr;
   wxTextCtrl* ftpPasswd_ = nullptr;
   wxTextCtrl* ftpDir_ = nullptr;
+  MqttPanel* mqtt_ = nullptr;  // the MQTT group
 };
 
 }  // namespace qmr

@@ -51,6 +51,7 @@ class MotionTriggerDialog : public wxDialog {
   AppContext& context_;
   std::array<wxCheckBox*, kFlagCount> flags_{};
   wxSpinCtrl* duration_ = nullptr;
+  wxSpinCtrl* preCapture_ = nullptr;  // PRECAPTURE
 };
 
 }  // namespace qmr
