@@ -473,9 +473,9 @@ TEST_F(MotionActionsTest, RecordingBeginsWithTheSecondsBeforeTheMotion) {
     EXPECT_EQ(test::DecodeErrors(recording, &status), "");
     EXPECT_EQ(status, 0);
     // The movie starts at a key frame.
-    const std::string flags = Capture(
-        "ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
-        recording + "' 2>&1 | head -1");
+    const std::string flags =
+        Capture("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
+                recording + "' 2>&1 | head -1");
     EXPECT_EQ(flags.rfind("K", 0), 0u) << flags;
 
     std::vector<long> stamps;
