@@ -31,6 +31,7 @@
 #include "motion/alarm_sound.h"
 #include "storage/storage_keeper.h"
 #include "storage/write_failure.h"
+#include "mqtt/mqtt_publisher.h"
 
 namespace qmr {
 
@@ -197,6 +198,10 @@ void MainFrame::StartThreads() {
   if (!StartThread(&Scheduler::ThreadMain, scheduler_.get(), schedulerHandle_)) {
     LogFile::Write("The scheduler thread could not be started");
   }
+  // The MQTT thread follows the settings: it stays idle while no broker is set.
+  mqtt_ = std::make_unique<MqttPublisher>([this] { return MqttConfigFrom(settings_.Get()); });
+  for (const auto& camera : cameras_) mqtt_->AddCamera(camera->name);
+  if (!mqtt_->Start()) LogFile::Write("The MQTT thread could not be started");
 }
 
 // ---- message boxes ----------------------------------------------------------
@@ -589,6 +594,8 @@ void MainFrame::RunShutdown() {
   }
   cameraWindows_.clear();
   activeCamera_ = nullptr;
+  // After the cameras, so that a period cut short still sends its OFF.
+  if (mqtt_) mqtt_->Stop(kThreadEndTimeoutMs);
 
   if (!schedulerEnded || !transferEnded) {
     // A thread that is still running uses this frame, the camera list and

@@ -59,6 +59,7 @@ class MainFrame : public wxFrame,
   DialupConnection& Dialup() override { return *dialup_; }
   TransferQueue& Transfer() override { return *transfer_; }
   const std::vector<std::unique_ptr<CameraEntry>>& Cameras() override { return cameras_; }
+  MqttPublisher* Mqtt() override { return mqtt_.get(); }
   void PostMessageBox(const std::string& text, const std::string& caption, long style) override;
   bool RunOnUiThread(std::function<void()> fn, int timeoutMs) override;
 
@@ -143,6 +144,7 @@ class MainFrame : public wxFrame,
   std::unique_ptr<StorageKeeper> storageKeeper_;
   std::vector<CameraFrame*> cameraWindows_;
   std::vector<std::unique_ptr<CameraEntry>> cameras_;
+  std::unique_ptr<MqttPublisher> mqtt_;  // motion events to an MQTT broker
 
   wxAuiManager aui_;
   wxWindow* background_ = nullptr;

@@ -17,6 +17,7 @@ class AlarmSound;
 class DialupConnection;
 class TransferQueue;
 class CameraEntry;
+class MqttPublisher;
 
 // Message box style bits; the values are those of the GUI toolkit's own
 // constants, so the user-interface side passes them through unchanged.
@@ -42,6 +43,8 @@ class AppContext {
   // The camera list in enumeration order; its position is the device index.
   // Filled once at start-up; the entries live until shutdown.
   virtual const std::vector<std::unique_ptr<CameraEntry>>& Cameras() = 0;
+  // The motion events' way to an MQTT broker; null when the program has none.
+  virtual MqttPublisher* Mqtt() { return nullptr; }
 
   // Shows a message box later on the user-interface thread; never blocks.
   virtual void PostMessageBox(const std::string& text, const std::string& caption,

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -162,6 +163,7 @@ void LoadSettings(IniFile& ini, Settings& s) {
 
   LoadStorageSettings(ini, s);
   LoadSecureDeliverySettings(ini, s);
+  LoadEventSettings(ini, s);
 }
 
 void LoadStorageSettings(const IniFile& ini, Settings& s) {
@@ -172,6 +174,33 @@ void LoadStorageSettings(const IniFile& ini, Settings& s) {
   s.maxGb = (end != maxGb.c_str() && gb >= 0 && gb < 1e9) ? gb : defaults.maxGb;
   const int minFree = ReadInt(ini, keys::kStorage, "MINFREEMB", defaults.minFreeMb);
   s.minFreeMb = minFree >= 0 ? minFree : defaults.minFreeMb;
+}
+
+void LoadEventSettings(const IniFile& ini, Settings& s) {
+  using namespace keys;
+  s.preCapture = std::clamp(ReadInt(ini, kMotion, "PRECAPTURE", 2), 0, 10);
+  s.mqttServer = TrimSpaces(ReadText(ini, kMqtt, "SERVER"));
+  s.mqttUser = ReadText(ini, kMqtt, "USER");
+  const std::string stored = ReadText(ini, kMqtt, "PASSWORD");
+  s.mqttPassword.clear();
+  if (!stored.empty()) PasswordScrambler::Unscramble(stored, s.mqttPassword);
+  s.mqttTopic = TrimSpaces(ReadText(ini, kMqtt, "TOPIC"));
+  if (s.mqttTopic.empty()) s.mqttTopic = DefaultMqttTopic();
+  s.mqttCaFile = ReadText(ini, kMqtt, "CAFILE");
+  s.mqttTls = ReadFlag(ini, kMqtt, "TLS", false);
+  s.mqttRetain = ReadFlag(ini, kMqtt, "RETAIN", false);
+  s.mqttDiscovery = ReadFlag(ini, kMqtt, "DISCOVERY", false);
+}
+
+std::string DefaultMqttTopic() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "qmr/qmr";
+  std::string name = host;
+  // A topic level must not hold the separator or the wildcards.
+  for (char& c : name) {
+    if (c == '/' || c == '+' || c == '#') c = '_';
+  }
+  return "qmr/" + name;
 }
 
 void LoadCameraSchedule(const IniFile& ini, CameraEntry& camera) {

@@ -80,6 +80,16 @@ struct Settings {
   // of the watched samples changes at one check, it is not motion. 0 = off;
   // missing in a stored file means off, a new settings file starts at 60.
   int lightSwitch = 0;
+  // Pre-event buffer and events to an MQTT broker.
+  int preCapture = 2;  // MOTION PRECAPTURE: seconds before the motion kept in recordings (0..10)
+  std::string mqttServer;  // MQTT SERVER "host[:port]"; empty: no broker
+  std::string mqttUser;
+  std::string mqttPassword;  // in clear in memory, scrambled in the file
+  std::string mqttTopic;     // topic prefix; empty: "qmr/<host name>"
+  std::string mqttCaFile;    // certificate authority file for TLS; empty: the system's
+  bool mqttTls = false;
+  bool mqttRetain = false;
+  bool mqttDiscovery = false;
 };
 
 // Holds the one Settings record. The user-interface thread changes it through
@@ -120,6 +130,11 @@ void LoadStorageSettings(const IniFile& ini, Settings& settings);
 // Reads SCHEDULE_DAYS, SCHEDULE_TIME and SCHEDULE_DETECT of the camera's
 // section into its schedule.
 void LoadCameraSchedule(const IniFile& ini, CameraEntry& camera);
+// The pre-event buffer's PRECAPTURE and the MQTT section (LoadSettings calls
+// it). A missing PRECAPTURE means 2 seconds; a missing SERVER means no broker.
+void LoadEventSettings(const IniFile& ini, Settings& settings);
+// The MQTT topic prefix used when TOPIC is empty: "qmr/<host name>".
+std::string DefaultMqttTopic();
 
 // Creates the folder and every missing parent. The path must be absolute
 // (start with "/"); a relative path is refused and nothing is created.
@@ -140,6 +155,7 @@ inline constexpr const char* kInternet = "INTERNET";
 inline constexpr const char* kStartup = "STARTUP";
 inline constexpr const char* kMisc = "MISC";
 inline constexpr const char* kStorage = "STORAGE";
+inline constexpr const char* kMqtt = "MQTT";
 }  // namespace keys
 
 }  // namespace qmr

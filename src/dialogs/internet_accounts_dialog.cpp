@@ -25,6 +25,7 @@
 #include "delivery/smtp_client.h"
 #include "delivery/socket_client.h"
 #include "dialogs/dialog_support.h"
+#include "dialogs/mqtt_panel.h"
 #include "dialogs/smtp_auth_dialog.h"
 
 namespace qmr {
@@ -89,6 +90,8 @@ InternetAccountsDialog::InternetAccountsDialog(wxWindow* parent, AppContext& con
   accounts->Add(BuildMailGroup(s), 1, wxEXPAND | wxRIGHT, 8);
   accounts->Add(BuildFtpGroup(s), 1, wxEXPAND);
   top->Add(accounts, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
+  mqtt_ = new MqttPanel(this, context_);
+  top->Add(mqtt_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
   AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
   CentreOnScreen();
@@ -272,7 +275,7 @@ int InternetAccountsDialog::Apply() {
   writer.Put("FTPMODE", &Settings::ftpMode, s.ftpMode);
   writer.Put("FTPSECURITY", &Settings::ftpSecurity, s.ftpSecurity);
   writer.Put("FTPVERIFY", &Settings::ftpVerify, s.ftpVerify);
-  return writer.Commit();
+  return writer.Commit() + mqtt_->Apply();
 }
 
 void InternetAccountsDialog::OnMailSecurity(wxCommandEvent&) {

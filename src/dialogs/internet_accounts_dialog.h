@@ -25,6 +25,7 @@ class wxTextCtrl;
 namespace qmr {
 
 class AppContext;
+class MqttPanel;
 
 class InternetAccountsDialog : public wxDialog {
  public:
@@ -98,6 +99,7 @@ class InternetAccountsDialog : public wxDialog {
   wxButton* testFtp_ = nullptr;
   wxStaticText* ftpStatus_ = nullptr;
   std::shared_ptr<AccountTest> test_;
+  MqttPanel* mqtt_ = nullptr;  // the MQTT group
 };
 
 }  // namespace qmr

@@ -94,6 +94,17 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
   lightSwitch_->SetValue(std::clamp(s.lightSwitch, 0, 100));
   lightRow->Add(lightSwitch_);
   top->Add(lightRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+  // The pre-event buffer: seconds before the motion at the start of every
+  // motion recording.
+  auto* preRow = new wxBoxSizer(wxHORIZONTAL);
+  preRow->Add(new wxStaticText(this, wxID_ANY,
+                               "Seconds before the motion kept in every AVI recording (0 to 10):"),
+              0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+  preCapture_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                               wxSP_ARROW_KEYS, 0, 10, 2, "PRECAPTURE");
+  preCapture_->SetValue(std::clamp(s.preCapture, 0, 10));
+  preRow->Add(preCapture_);
+  top->Add(preRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
 
   AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
@@ -119,6 +130,7 @@ int MotionTriggerDialog::Apply() {
   }
   writer.Put("DURATION", &Settings::duration, duration_->GetValue());
   writer.Put("LIGHTSWITCH", &Settings::lightSwitch, lightSwitch_->GetValue());
+  writer.Put("PRECAPTURE", &Settings::preCapture, preCapture_->GetValue());
   return writer.Commit();
 }
 

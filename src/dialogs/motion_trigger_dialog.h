@@ -52,6 +52,7 @@ class MotionTriggerDialog : public wxDialog {
   std::array<wxCheckBox*, kFlagCount> flags_{};
   wxSpinCtrl* duration_ = nullptr;
   wxSpinCtrl* lightSwitch_ = nullptr;  // LIGHTSWITCH
+  wxSpinCtrl* preCapture_ = nullptr;  // PRECAPTURE
 };
 
 }  // namespace qmr

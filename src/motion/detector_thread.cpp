@@ -144,7 +144,9 @@ int DetectorThread::Poll(std::uint32_t now) {
   // Outside motion, with no detection pending, check at most every 200 ms.
   if (!inMotion_.load() && detectionCount_ == 0 &&
       static_cast<std::uint32_t>(now - lastCheck_) < static_cast<std::uint32_t>(kIdleIntervalMs)) {
-    return kIdleSleepMs;
+    if (!WantsEveryFrame()) return kIdleSleepMs;
+    if (FetchFrame()) OnFrameOutsideMotion();
+    return kFramePollMs;
   }
   if (!FetchFrame()) return kFramePollMs;
   lastCheck_ = now;
@@ -156,6 +158,7 @@ int DetectorThread::Poll(std::uint32_t now) {
       ++detectionCount_;
       if (detectionCount_ < kChecksToStart) {
         report = false;
+        OnFrameOutsideMotion();
       } else {
         inMotion_ = true;
         detectionCount_ = 0;
@@ -175,6 +178,8 @@ int DetectorThread::Poll(std::uint32_t now) {
       } else {
         OnMotion();
       }
+    } else {
+      OnFrameOutsideMotion();
     }
   }
   UpdateReference();

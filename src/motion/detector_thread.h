@@ -88,6 +88,12 @@ class DetectorThread : public DetectorState {
   // Run once when a motion period ends (on the worker thread). A thread that
   // is stopped in the middle of a period does not run it.
   virtual void OnMotionEnd() {}
+  // Run for every frame fetched outside a motion period that does not begin
+  // one (on the worker thread). While WantsEveryFrame() is true, frames are
+  // fetched at the capture rate between the idle checks too, for this hook
+  // only (the pre-event buffer).
+  virtual void OnFrameOutsideMotion() {}
+  virtual bool WantsEveryFrame() const { return false; }
 
   bool MotionBegins() const { return motionBegins_.load(); }
   void ClearMotionBegins() { motionBegins_ = false; }

@@ -22,6 +22,7 @@
 #include "delivery/transfer_queue.h"
 #include "delivery/zip_packer.h"
 #include "motion/alarm_sound.h"
+#include "mqtt/mqtt_publisher.h"
 #include "platform/program_launcher.h"
 #include "storage/write_failure.h"
 
@@ -149,6 +150,11 @@ CameraMotionDetector::~CameraMotionDetector() {
   // alarm count this camera holds would keep the alarm sounding for ever.
   if (alarmHeld_) context_.Alarm().Stop();
   recorder_.Stop();
+  if (motionPublished_) {
+    if (MqttPublisher* mqtt = context_.Mqtt()) {
+      mqtt->MotionEnded(MotionEventInfo{CameraName(), motionStartTime_, GetLocalTime(), 0, "", ""});
+    }
+  }
 }
 
 bool CameraMotionDetector::ProgramStarted() { return programStarted.load(); }
@@ -192,6 +198,12 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
       return;
     }
     recordingFormat_ = format;
+    // The seconds before the motion go first, each frame with its own stamp.
+    if (preBuffer_.Frames() > 0 && preBuffer_.Handler() == s.fccHandler &&
+        preBuffer_.Format().width == format.width && preBuffer_.Format().height == format.height) {
+      preBuffer_.WriteTo(recorder_);
+    }
+    preBuffer_.Clear();
   }
   // A frame of another size (the format was changed) cannot go into this
   // recording; it is left out rather than read past its end.
@@ -263,6 +275,13 @@ void CameraMotionDetector::OnMotion() {
     DiscardRecording();
   }
 
+  if (begins) {
+    preBuffer_.Clear();
+    motionStartTime_ = CurrentFrame().captureTime;
+    motionPublished_ = true;
+    if (MqttPublisher* mqtt = context_.Mqtt()) mqtt->MotionStarted(CameraName());
+  }
+
   if (s.exec && !(programStarted.load() && s.exeOnce)) {
     programStarted.store(ProgramLauncher::Start(s.exeFile, s.exeParam));
   }
@@ -283,8 +302,11 @@ void CameraMotionDetector::OnMotionEnd() {
     if (s.hiSpeed && !savedHighSpeed_) device->highSpeed.store(false);
   }
 
+  std::string keptRecording;
+  std::string keptArchive;
   if (recorder_.IsRecording() || !failedRecording_.empty()) {
     const std::string recording = recorder_.IsRecording() ? recorder_.Path() : failedRecording_;
+    if (s.savAvi) keptRecording = recording;
     recorder_.Stop();
     failedRecording_.clear();
     if ((s.mailAvi || s.ftpAvi) && !archiveName_.empty()) {
@@ -303,6 +325,7 @@ void CameraMotionDetector::OnMotionEnd() {
     for (const auto& file : pictureFiles_) packer.AddFile(file);
     // The JPG files go only once they are safely inside the archive.
     const bool packed = packer.Pack(true);
+    if (packed && s.savPic) keptArchive = pictureArchive;
     if (packed && (s.ftpPic || s.mailPic)) {
       std::lock_guard<std::mutex> lock(FixedNameMutex());
       const std::string inner = programFolder + "/" + kInnerPictureArchive;
@@ -318,6 +341,31 @@ void CameraMotionDetector::OnMotionEnd() {
   }
 
   Deliver(s);
+
+  if (MqttPublisher* mqtt = context_.Mqtt(); mqtt != nullptr && motionPublished_) {
+    mqtt->MotionEnded(MotionEventInfo{CameraName(), motionStartTime_, CurrentFrame().captureTime,
+                                      static_cast<int>(pictureFiles_.size()), keptRecording,
+                                      keptArchive});
+  }
+  motionPublished_ = false;
+}
+
+void CameraMotionDetector::OnFrameOutsideMotion() {
+  const Settings s = context_.Settings().Get();
+  const bool wanted = s.preCapture > 0 && (s.savAvi || s.ftpAvi || s.mailAvi) &&
+                      s.fccHandler != 0 && !s.aviDir.empty();
+  preCaptureWanted_ = wanted;
+  const VideoFrame& frame = CurrentFrame();
+  if (!wanted || frame.Empty() || frame.header.bitCount != 24) {
+    preBuffer_.Clear();
+    return;
+  }
+  if (!preBuffer_.Configure(s.preCapture, s.fccHandler, kRecordingQuality,
+                            MakeRgb24Header(frame.Width(), frame.Height()))) {
+    return;
+  }
+  preBuffer_.Add(frame.pixels.Data(), static_cast<std::size_t>(frame.pixels.Length()),
+                 CaptureTimeMs(frame.captureTime), MotionTimeText(frame.captureTime));
 }
 
 void CameraMotionDetector::Deliver(const Settings& s) {

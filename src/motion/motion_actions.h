@@ -7,12 +7,14 @@
 // change applies from the next check on. Runs on the detector's worker thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "motion/motion_detector.h"
 #include "recording/movie_recorder.h"
+#include "recording/pre_event_buffer.h"
 
 namespace qmr {
 
@@ -54,6 +56,9 @@ class CameraMotionDetector : public MotionDetector {
  protected:
   void OnMotion() override;
   void OnMotionEnd() override;
+  // Keeps the frames before a motion period for its recording (PRECAPTURE).
+  void OnFrameOutsideMotion() override;
+  bool WantsEveryFrame() const override { return preCaptureWanted_.load(); }
 
  private:
   class JpegEncoder;
@@ -76,6 +81,11 @@ class CameraMotionDetector : public MotionDetector {
   std::string failedRecording_;
   std::string archiveName_;
   std::vector<std::string> pictureFiles_;
+  // Pre-event buffer and the MQTT event of the current period.
+  PreEventBuffer preBuffer_;
+  std::atomic<bool> preCaptureWanted_{false};
+  bool motionPublished_ = false;
+  SystemTime motionStartTime_;
 };
 
 // "%04d-%02d-%02d-%02d-%02d-%02d-%03d" of a capture time: the time part of

@@ -85,6 +85,14 @@ bool MovieRecorder::WriteFrame(const std::uint8_t* pixels, std::size_t size,
   return WriteFrameLocked(pixels, stampText);
 }
 
+bool MovieRecorder::WriteCompressedFrame(const std::uint8_t* data, std::int32_t size, bool key,
+                                         const std::string& stampText) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!recording_.load() || data == nullptr || size <= 0) return false;
+  if (!writer_.WriteVideo(data, size, key)) return false;
+  return writer_.WriteText(stampText);
+}
+
 bool MovieRecorder::WriteFrameLocked(const std::uint8_t* pixels, const std::string& stampText) {
   if (!recording_.load() || pixels == nullptr) return false;
   const std::uint8_t* data = nullptr;

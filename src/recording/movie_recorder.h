@@ -53,6 +53,10 @@ class MovieRecorder {
   // The same with the buffer's size: a buffer shorter than a frame of the
   // recording's format is refused instead of read past its end.
   bool WriteFrame(const std::uint8_t* pixels, std::size_t size, const std::string& stampText);
+  // Writes a frame compressed beforehand by a compressor of the same kind,
+  // quality and format (the pre-event buffer's Motion JPEG frames).
+  bool WriteCompressedFrame(const std::uint8_t* data, std::int32_t size, bool key,
+                            const std::string& stampText);
   // Finishes the file and ends the compressor. True also when nothing ran.
   bool Stop();
   // Stops and deletes the file (a motion recording no longer wanted).

@@ -221,6 +221,18 @@ TEST_F(DialogsTest, MotionTriggerDialogWritesOnlyWhatChanged) {
   EXPECT_NE(SectionOnDisk(ini_, "MOTION").find("LIGHTSWITCH=60;"), std::string::npos);
   EXPECT_EQ(context_.Settings().Get().lightSwitch, 60);
 
+  // The pre-event seconds: 0 to 10, 2 when the file has none.
+  {
+    MotionTriggerDialog dialog(nullptr, context_);
+    auto* pre = Control<wxSpinCtrl>(&dialog, "PRECAPTURE");
+    EXPECT_EQ(pre->GetValue(), 2);
+    EXPECT_EQ(pre->GetMax(), 10);
+    pre->SetValue(5);
+    EXPECT_EQ(ShowAndConfirm(dialog, MotionTriggerDialog::kIdOk), wxID_OK);
+  }
+  EXPECT_EQ(context_.Settings().Get().preCapture, 5);
+  EXPECT_NE(SectionOnDisk(ini_, "MOTION").find("PRECAPTURE=5;"), std::string::npos);
+
   // The browse buttons open the folder and file dialog over this one.
   {
     MotionTriggerDialog dialog(nullptr, context_);

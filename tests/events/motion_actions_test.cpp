@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../delivery/delivery_test_support.h"
+#include "../recording/recording_test_util.h"
 #include "capture/capture_device.h"
 #include "capture/pattern_source.h"
 #include "capture/video_frame.h"
@@ -58,6 +59,8 @@ class ScriptedDetector : public CameraMotionDetector {
     CameraMotionDetector::OnMotion();
   }
   int motionCalls = 0;
+  // Frames made so far; frame n is taken at 10:00:00.000 + n * 50 ms.
+  int FrameCount() const { return count_; }
 
   // Runs the state machine until one check has been made.
   void Check(bool motion) {
@@ -521,6 +524,65 @@ TEST_F(MotionActionsTest, TwoCamerasShareOneAlarm) {
   EXPECT_FALSE(player.lastLoop);
   first.End();
   EXPECT_EQ(context_.Alarm().Count(), 0);
+}
+
+// The milliseconds of the day of a "%04d-%02d-%02d-%02d-%02d-%02d-%03d" stamp.
+long StampMs(const std::string& stamp) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0;
+  if (std::sscanf(stamp.c_str(), "%d-%d-%d-%d-%d-%d-%d", &y, &mo, &d, &h, &mi, &sec, &ms) != 7)
+    return -1;
+  return ((h * 60L + mi) * 60 + sec) * 1000 + ms;
+}
+
+TEST_F(MotionActionsTest, RecordingBeginsWithTheSecondsBeforeTheMotion) {
+  struct Case {
+    const char* codec;
+    int seconds;
+  };
+  for (const Case c : {Case{"MJPG", 2}, Case{"H264", 2}, Case{"FMP4", 1}, Case{"MJPG", 0}}) {
+    SCOPED_TRACE(std::string(c.codec) + " " + std::to_string(c.seconds));
+    Set([&](Settings& s) {
+      s.savAvi = true;
+      s.fccHandler = MakeFourCC(c.codec);
+      s.preCapture = c.seconds;
+    });
+    ScriptedDetector detector(context_, kCamera);
+    for (int i = 0; i < 20; ++i) detector.Check(false);  // 4 s of quiet frames
+    detector.Begin();
+    const int first = detector.FrameCount();  // the check that began the period
+    for (int i = 0; i < 5; ++i) detector.Check(true);
+    const std::string recording = detector.RecordingPath();
+    ASSERT_FALSE(recording.empty());
+    detector.End();
+
+    int status = -1;
+    EXPECT_EQ(test::DecodeErrors(recording, &status), "");
+    EXPECT_EQ(status, 0);
+    // The movie starts at a key frame.
+    const std::string flags =
+        Capture("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
+                recording + "' 2>&1 | head -1");
+    EXPECT_EQ(flags.rfind("K", 0), 0u) << flags;
+
+    std::vector<long> stamps;
+    for (const std::string& sample : test::ReadTextSamples(recording)) {
+      if (!sample.empty() && sample[0] != '\0') stamps.push_back(StampMs(sample.c_str()));
+    }
+    const auto streams = test::Probe(recording);
+    ASSERT_FALSE(streams.empty());
+    EXPECT_EQ(streams[0].frames, static_cast<long>(stamps.size()));
+    ASSERT_FALSE(stamps.empty());
+    // One stamp per frame, 50 ms apart, without a gap up to and across the
+    // frame that began the period.
+    for (std::size_t i = 1; i < stamps.size(); ++i) {
+      ASSERT_EQ(stamps[i] - stamps[i - 1], 50) << "frame " << i;
+    }
+    const long motionMs = 10L * 3600 * 1000 + first * 50L;
+    EXPECT_LE(stamps.front(), motionMs - c.seconds * 1000L);
+    EXPECT_GE(stamps.front(), motionMs - c.seconds * 1000L - 50);
+    std::error_code ec;
+    fs::remove(recording, ec);
+  }
 }
 
 }  // namespace
