@@ -20,14 +20,16 @@ MqttPanel::MqttPanel(wxWindow* parent, AppContext& context)
   const Settings s = context_.Settings().Get();
   auto* group = new wxStaticBoxSizer(wxVERTICAL, this, "MQTT");
   wxWindow* box = group->GetStaticBox();
-  wxFlexGridSizer* grid = NewFieldGrid(2, 6);
-  server_ = AddLabelledField(box, grid, "Broker:", "MQTT_SERVER", s.mqttServer, 240);
+  // Two fields a row, so the group adds little height to the dialog.
+  wxFlexGridSizer* grid = NewFieldGrid(4, 6);
+  grid->AddGrowableCol(3);
+  server_ = AddLabelledField(box, grid, "Broker:", "MQTT_SERVER", s.mqttServer, 200);
   server_->SetHint("host:port (empty: off)");
-  user_ = AddLabelledField(box, grid, "User:", "MQTT_USER", s.mqttUser, 240);
+  topic_ = AddLabelledField(box, grid, "Topic:", "MQTT_TOPIC", s.mqttTopic, 200);
+  user_ = AddLabelledField(box, grid, "User:", "MQTT_USER", s.mqttUser, 200);
   password_ =
-      AddLabelledField(box, grid, "Password:", "MQTT_PASSWORD", s.mqttPassword, 240, wxTE_PASSWORD);
-  topic_ = AddLabelledField(box, grid, "Topic:", "MQTT_TOPIC", s.mqttTopic, 240);
-  caFile_ = AddLabelledField(box, grid, "CA file:", "MQTT_CAFILE", s.mqttCaFile, 240);
+      AddLabelledField(box, grid, "Password:", "MQTT_PASSWORD", s.mqttPassword, 200, wxTE_PASSWORD);
+  caFile_ = AddLabelledField(box, grid, "CA file:", "MQTT_CAFILE", s.mqttCaFile, 200);
   caFile_->SetHint("TLS only (empty: the system's)");
   group->Add(grid, 0, wxEXPAND | wxALL, 6);
 
