@@ -28,10 +28,6 @@ std::string& AppFolderStorage() {
   return folder;
 }
 
-std::string& ProgramFolderStorage() {
-  static std::string folder;
-  return folder;
-}
 
 std::string& LogFolderStorage() {
   static std::string folder;
@@ -55,6 +51,13 @@ std::string ExecutableFolder() {
   if (pos == std::string::npos) return ".";
   if (pos == 0) return "/";
   return path.substr(0, pos);
+}
+
+// Known without the folder choice, so that the command line can find the
+// program's own files before QMR_HOME is settled.
+const std::string& ProgramFolderStorage() {
+  static const std::string folder = ExecutableFolder();
+  return folder;
 }
 
 std::string WithoutTrailingSeparator(std::string folder) {
@@ -84,7 +87,6 @@ std::once_flag g_folderOnce;
 
 void FillFoldersOnce() {
   std::call_once(g_folderOnce, [] {
-    ProgramFolderStorage() = ExecutableFolder();
     if (!AppFolderStorage().empty()) return;  // set by a test before any use
     FolderInputs in;
     in.programFolder = ProgramFolderStorage();
@@ -252,10 +254,7 @@ bool EnsureWritableFolder(const std::string& folder, std::string& problem) {
   return true;
 }
 
-const std::string& ProgramFolder() {
-  FillFoldersOnce();
-  return ProgramFolderStorage();
-}
+const std::string& ProgramFolder() { return ProgramFolderStorage(); }
 
 std::string ProgramResourcePath(const std::string& name) {
   const std::string beside = ProgramFolder() + kPathSeparator + name;

@@ -23,8 +23,9 @@ const std::string& ApplicationFolder();
 // tests and for the process start only.
 void SetApplicationFolder(const std::string& folder);
 
-// The folder of the program file itself (never QMR_HOME): read-only files
-// such as the help page and the default alarm sound are found there.
+// The folder of the program file itself (never QMR_HOME; known before the
+// folders are chosen): read-only files such as the help page and the default
+// alarm sound are found there.
 const std::string& ProgramFolder();
 // Full path of a read-only runtime file shipped with the program: beside the
 // program file, else in the installed data folder (../share/qmr). Returns the
