@@ -25,9 +25,16 @@ Scheduler::Scheduler(const std::vector<std::unique_ptr<CameraEntry>>& cameras,
 void Scheduler::Tick() {
   target_.PostTransferTick();
   const SystemTime now = clock_();
-  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+  for (std::size_t i = 0;; ++i) {
     if (StopFlag.load() != 0) return;
-    const CameraSchedule schedule = cameras_[i]->GetSchedule();
+    CameraSchedule schedule;
+    {
+      // The list may grow meanwhile (cameras added while the program runs).
+      std::unique_lock<std::mutex> lock;
+      if (listLock_ != nullptr) lock = std::unique_lock<std::mutex>(*listLock_);
+      if (i >= cameras_.size()) break;
+      schedule = cameras_[i]->GetSchedule();
+    }
     if (!ScheduleDue(schedule, now)) continue;
     const int index = static_cast<int>(i);
     if (!target_.EnsureCameraOpen(index)) continue;
