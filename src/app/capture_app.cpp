@@ -1,11 +1,13 @@
 #include "app/capture_app.h"
 
+#include <wx/accel.h>
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 
 #include <cstdio>
 
+#include "app/command_ids.h"
 #include "app/command_line.h"
 #include "app/main_frame.h"
 #include "base/log_file.h"
@@ -59,6 +61,12 @@ bool CaptureApp::OnInit() {
   // snapshots in every offered type.
   wxInitAllImageHandlers();
   auto* frame = new MainFrame();
+  // Un-maximised, the window keeps a usable size (and the toolbar a
+  // positive width).
+  frame->SetMinSize(frame->FromDIP(wxSize(640, 480)));
+  // The usual desktop shortcut for quitting, beside the menu's own Ctrl+X.
+  wxAcceleratorEntry quit(wxACCEL_CTRL, 'Q', kIdQuit);
+  frame->SetAcceleratorTable(wxAcceleratorTable(1, &quit));
   frame->Show(true);
   if (g_startMinimized) frame->Iconize(true);
   SetTopWindow(frame);

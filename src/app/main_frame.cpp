@@ -15,6 +15,7 @@
 #include <condition_variable>
 
 #include "app/command_ids.h"
+#include "app/help_window.h"
 #include "app/main_menu.h"
 #include "app/resource_images.h"
 #include "camera/camera_frame.h"
@@ -560,7 +561,11 @@ void MainFrame::OnPlayback(wxCommandEvent&) {
   wxFileDialog dialog(this, "Choose an AVI file", wxString::FromUTF8(settings_.Get().aviDir), "",
                       "*.avi", wxFD_OPEN | wxFD_CHANGE_DIR);
   if (dialog.ShowModal() != wxID_OK) return;
-  wxLaunchDefaultApplication(dialog.GetPath());
+  if (!DesktopHandles("video/x-msvideo") || !wxLaunchDefaultApplication(dialog.GetPath())) {
+    PostMessageBox("No program on this desktop plays " + dialog.GetPath().ToStdString(wxConvUTF8) +
+                       ".\nInstall a video player (for example mpv or VLC) and try again.",
+                   "Playback", kMsgOk | kMsgIconInformation);
+  }
 }
 
 void MainFrame::OnStopAlarm(wxCommandEvent&) { alarm_->Silence(); }
@@ -601,7 +606,7 @@ void MainFrame::OnSettingsDialog(wxCommandEvent& event) {
 }
 
 void MainFrame::OnHelp(wxCommandEvent&) {
-  wxLaunchDefaultApplication(wxString::FromUTF8(ProgramResourcePath("index.htm")));
+  OpenHelpPage(this, ProgramResourcePath("index.htm"));
 }
 
 void MainFrame::OnAbout(wxCommandEvent&) {
