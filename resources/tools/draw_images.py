@@ -344,6 +344,15 @@ def main():
     for size in (16, 32, 48, 64):
         write_png(os.path.join(target, "icon_main_%d.png" % size), render(app_icon(), size), True)
     write_png(os.path.join(target, "icon_detect.png"), render(detect(), 32), True)
+    # The program's icon for the desktop's hicolor theme, installed as
+    # share/icons/hicolor/NxN/apps/qmr.png.
+    icons = os.path.join(target, "..", "icons")
+    os.makedirs(icons, exist_ok=True)
+    for size in ICON_SIZES:
+        write_png(os.path.join(icons, "qmr_%d.png" % size), render(app_icon(), size), True)
+
+
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
 
 if __name__ == "__main__":

@@ -27,6 +27,7 @@ enum CommandId : int {
   kIdLeisurely = 6122,
   kIdVideoFormat = 6123,
   kIdShowMessageBox = 6124,
+  kIdCameraManager = 6125,
 };
 
 }  // namespace qmr

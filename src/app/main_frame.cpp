@@ -1,5 +1,6 @@
 #include "app/main_frame.h"
 
+#include <wx/dcclient.h>
 #include <wx/dialog.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
@@ -14,6 +15,7 @@
 #include <condition_variable>
 
 #include "app/command_ids.h"
+#include "app/help_window.h"
 #include "app/main_menu.h"
 #include "app/resource_images.h"
 #include "camera/camera_frame.h"
@@ -23,6 +25,7 @@
 #include "base/log_file.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/camera_manager_dialog.h"
 #include "dialogs/compressor_dialog.h"
 #include "dialogs/internet_accounts_dialog.h"
 #include "dialogs/folder_dialog.h"
@@ -97,11 +100,17 @@ MainFrame::MainFrame()
   aui_.SetDockSizeConstraint(1.0, 1.0);
   background_ = new wxPanel(this, wxID_ANY);
   background_->SetBackgroundColour(wxColour(128, 128, 128));
+  background_->Bind(wxEVT_PAINT, &MainFrame::OnBackgroundPaint, this);
+  background_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    background_->Refresh();
+    event.Skip();
+  });
   aui_.AddPane(background_, wxAuiPaneInfo().Name("background").CenterPane().PaneBorder(false));
   aui_.Update();
 
   Bind(wxEVT_MENU, &MainFrame::OnQuit, this, kIdQuit);
   Bind(wxEVT_MENU, &MainFrame::OnNewCamera, this, kIdNewCamera);
+  Bind(wxEVT_MENU, &MainFrame::OnCameraManager, this, kIdCameraManager);
   Bind(wxEVT_MENU, &MainFrame::OnPlayback, this, kIdPlayback);
   Bind(wxEVT_MENU, &MainFrame::OnStopAlarm, this, kIdStopAlarm);
   Bind(wxEVT_MENU, &MainFrame::OnCameraCommand, this, kIdRecord, kIdSchedule);
@@ -195,6 +204,7 @@ void MainFrame::StartThreads() {
   storageKeeper_ = std::make_unique<StorageKeeper>();
   storageKeeper_->Start(settings_);
   scheduler_ = std::make_unique<Scheduler>(cameras_, static_cast<ScheduleTarget&>(*this));
+  scheduler_->SetListLock(&cameraListLock_);
   if (!StartThread(&Scheduler::ThreadMain, scheduler_.get(), schedulerHandle_)) {
     LogFile::Write("The scheduler thread could not be started");
   }
@@ -462,16 +472,117 @@ std::string MainFrame::NoDeviceText(bool cameraWindowExists) {
 void MainFrame::OnNewCamera(wxCommandEvent&) {
   for (std::size_t i = 0; i < cameras_.size(); ++i) {
     if (cameras_[i]->inUse.load()) continue;
+    if (cameras_[i]->name.empty()) continue;  // removed in the camera manager
     if (OpenCameraWindow(static_cast<int>(i)) != nullptr) return;
   }
   ShowError(NoDeviceText(!cameraWindows_.empty()));
+}
+
+// ---- camera manager ------------------------------------------------------------
+
+namespace {
+
+bool SameListing(const CameraEntry& entry, const StreamListing& listing) {
+  return !entry.name.empty() && entry.friendlyName == TrimSpaces(listing.first) &&
+         entry.source == TrimSpaces(listing.second);
+}
+
+}  // namespace
+
+std::vector<StreamListing> MainFrame::ListedCameras() const {
+  std::vector<StreamListing> listed;
+  for (const std::string& key : ini_.GetKeys("STREAMS")) {
+    std::string value;
+    ini_.GetString("STREAMS", key, "", value);
+    listed.emplace_back(key, value);
+  }
+  return listed;
+}
+
+void MainFrame::OnCameraManager(wxCommandEvent&) {
+  const std::vector<StreamListing> listed = ListedCameras();
+  std::vector<LocalCameraRow> locals;
+  for (const auto& camera : cameras_) {
+    if (camera->name.empty()) continue;
+    bool fromList = false;
+    for (const StreamListing& l : listed) fromList = fromList || SameListing(*camera, l);
+    if (!fromList) locals.push_back({camera->name, camera->source});
+  }
+  CameraManagerDialog dialog(this, locals, listed);
+  if (dialog.ShowModal() != wxID_OK) return;
+  ApplyCameraList(dialog.Streams());
+}
+
+bool MainFrame::ApplyCameraList(const std::vector<StreamListing>& streams) {
+  const std::vector<StreamListing> before = ListedCameras();
+  std::string problem;
+  if (!WriteStreamsSection(SettingsFilePath(), streams, problem)) {
+    LogFile::Write(problem);
+    ShowError(problem);
+    return false;
+  }
+  // The settings in memory follow the file, so a later save keeps the list.
+  ini_.Load(SettingsFilePath());
+
+  auto listedIn = [](const CameraEntry& entry, const std::vector<StreamListing>& list) {
+    for (const StreamListing& l : list) {
+      if (SameListing(entry, l)) return true;
+    }
+    return false;
+  };
+  for (const auto& camera : cameras_) {
+    if (!listedIn(*camera, before) || listedIn(*camera, streams)) continue;
+    // Removed: its window closes and the entry stays in the list (the
+    // scheduler counts by index) with no name and no schedule.
+    if (CameraFrame* window = FindCameraWindow(*camera)) window->Destroy();
+    camera->SetSchedule(CameraSchedule{});
+    camera->name.clear();
+  }
+  for (const StreamListing& listing : streams) {
+    bool present = false;
+    for (const auto& camera : cameras_) present = present || SameListing(*camera, listing);
+    if (present) continue;
+    const std::string value = TrimSpaces(listing.second);
+    const std::string lower = LowerAscii(value);
+    SourceKind kind = SourceKind::Stream;
+    if (lower == "pattern" || lower.rfind("pattern ", 0) == 0) {
+      kind = SourceKind::Pattern;
+    } else if (value.rfind("/dev/video", 0) == 0) {
+      kind = SourceKind::V4l2;
+    }
+    std::lock_guard<std::mutex> lock(cameraListLock_);
+    CameraEntry& entry = AppendCameraEntry(cameras_, TrimSpaces(listing.first), kind, value);
+    LoadCameraSchedule(ini_, entry);
+  }
+  background_->Refresh();
+  return true;
+}
+
+void MainFrame::OnBackgroundPaint(wxPaintEvent&) {
+  wxPaintDC dc(background_);
+  if (!cameraWindows_.empty()) return;
+  bool anyCamera = false;
+  for (const auto& camera : cameras_) anyCamera = anyCamera || !camera->name.empty();
+  const wxString hint =
+      anyCamera ? wxString("Open a camera with File > New camera (Ctrl+N).")
+                : wxString("No camera found.\n\nAdd a network camera, a video file or a test "
+                           "pattern with File > Cameras...\nor try the program with two test "
+                           "cameras: qmr --demo");
+  dc.SetTextForeground(wxColour(235, 235, 235));
+  dc.SetFont(background_->GetFont().Scaled(1.2f));
+  const wxSize area = background_->GetClientSize();
+  dc.DrawLabel(hint, wxRect(0, 0, area.GetWidth(), area.GetHeight()), wxALIGN_CENTER);
 }
 
 void MainFrame::OnPlayback(wxCommandEvent&) {
   wxFileDialog dialog(this, "Choose an AVI file", wxString::FromUTF8(settings_.Get().aviDir), "",
                       "*.avi", wxFD_OPEN | wxFD_CHANGE_DIR);
   if (dialog.ShowModal() != wxID_OK) return;
-  wxLaunchDefaultApplication(dialog.GetPath());
+  if (!DesktopHandles("video/x-msvideo") || !wxLaunchDefaultApplication(dialog.GetPath())) {
+    PostMessageBox("No program on this desktop plays " + dialog.GetPath().ToStdString(wxConvUTF8) +
+                       ".\nInstall a video player (for example mpv or VLC) and try again.",
+                   "Playback", kMsgOk | kMsgIconInformation);
+  }
 }
 
 void MainFrame::OnStopAlarm(wxCommandEvent&) { alarm_->Silence(); }
@@ -512,7 +623,7 @@ void MainFrame::OnSettingsDialog(wxCommandEvent& event) {
 }
 
 void MainFrame::OnHelp(wxCommandEvent&) {
-  wxLaunchDefaultApplication(wxString::FromUTF8(ProgramResourcePath("index.htm")));
+  OpenHelpPage(this, ProgramResourcePath("index.htm"));
 }
 
 void MainFrame::OnAbout(wxCommandEvent&) {

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "camera/camera_host.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "config/streams_section.h"
 
 class wxThreadEvent;
 class wxToolBar;
@@ -86,6 +88,14 @@ class MainFrame : public wxFrame,
   // Lets the one camera pane fill the window.
   void MaximiseCameraWindow(CameraFrame* window);
 
+  // Stores the cameras of the camera manager in the settings file and applies
+  // them at once: new ones join the camera list (File > New camera opens
+  // them), removed ones close their window and leave it. False with a
+  // message when the settings file cannot be written.
+  bool ApplyCameraList(const std::vector<StreamListing>& streams);
+  // The cameras listed in the settings file, as the camera manager shows them.
+  std::vector<StreamListing> ListedCameras() const;
+
   // The error text of the new-camera command.
   static std::string NoDeviceText(bool cameraWindowExists);
 
@@ -121,6 +131,8 @@ class MainFrame : public wxFrame,
   void OnPaneClose(wxAuiManagerEvent& event);
   void OnPaneActivated(wxAuiManagerEvent& event);
   void OnSize(wxSizeEvent& event);
+  void OnCameraManager(wxCommandEvent& event);
+  void OnBackgroundPaint(wxPaintEvent& event);
 
   CameraFrame* FindCameraWindow(const CameraEntry& entry) const;
   CameraFrame* CameraWindowOf(int index) const;
@@ -145,6 +157,8 @@ class MainFrame : public wxFrame,
   std::vector<CameraFrame*> cameraWindows_;
   std::vector<std::unique_ptr<CameraEntry>> cameras_;
   std::unique_ptr<MqttPublisher> mqtt_;  // motion events to an MQTT broker
+  // Held while cameras_ grows, which the scheduler thread reads.
+  std::mutex cameraListLock_;
 
   wxAuiManager aui_;
   wxWindow* background_ = nullptr;

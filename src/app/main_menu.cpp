@@ -46,7 +46,10 @@ void ShowMenuImages(wxMenu* menu) {
 wxMenuBar* CreateMainMenuBar() {
   auto* file = new wxMenu;
   AddItem(file, kIdNewCamera, "&New camera\tCtrl-N", "Add new camera window", "menu_camera");
+  AddItem(file, kIdCameraManager, "Ca&meras...\tCtrl-Shift-N",
+          "Add, edit and remove network cameras, video files and test patterns", nullptr);
   AddItem(file, kIdPlayback, "&Playback..\tCtrl-P", "Playback avi file", "menu_playback");
+  file->AppendSeparator();
   AddItem(file, kIdQuit, "&Quit\tCtrl-X", "Quit system", nullptr);
 
   auto* option = new wxMenu;

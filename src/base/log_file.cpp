@@ -28,7 +28,7 @@ std::string& PathStorage() {
 std::string CurrentPath() {
   std::lock_guard<std::mutex> lock(LogLock());
   std::string& path = PathStorage();
-  if (path.empty()) path = ApplicationFolder() + kPathSeparator + "log.txt";
+  if (path.empty()) path = LogFolder() + kPathSeparator + "log.txt";
   return path;
 }
 

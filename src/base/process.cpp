@@ -1,14 +1,17 @@
 #include "base/process.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -25,10 +28,18 @@ std::string& AppFolderStorage() {
   return folder;
 }
 
-std::string& ProgramFolderStorage() {
+
+std::string& LogFolderStorage() {
   static std::string folder;
   return folder;
 }
+
+std::string& MediaFolderStorage() {
+  static std::string folder;
+  return folder;
+}
+
+bool g_installed = false;
 
 std::string ExecutableFolder() {
   char buf[4096];
@@ -42,33 +53,62 @@ std::string ExecutableFolder() {
   return path.substr(0, pos);
 }
 
+// Known without the folder choice, so that the command line can find the
+// program's own files before QMR_HOME is settled.
+const std::string& ProgramFolderStorage() {
+  static const std::string folder = ExecutableFolder();
+  return folder;
+}
+
 std::string WithoutTrailingSeparator(std::string folder) {
   while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
   return folder;
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == kPathSeparator; }
+
+std::string ReadSmallFile(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0 && text.size() < 65536) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
 }
 
 std::once_flag g_folderOnce;
 
 void FillFoldersOnce() {
   std::call_once(g_folderOnce, [] {
-    ProgramFolderStorage() = ExecutableFolder();
-    if (AppFolderStorage().empty()) {
-      const char* home = std::getenv("QMR_HOME");
-      if (home && *home) {
-        std::string folder = home;
-        // Folders derived from it (AVI, PIC) are only created on absolute
-        // paths, so a relative QMR_HOME is taken from the working folder.
-        if (folder[0] != kPathSeparator) {
-          char cwd[4096];
-          if (getcwd(cwd, sizeof(cwd))) folder = std::string(cwd) + kPathSeparator + folder;
-        }
-        AppFolderStorage() = WithoutTrailingSeparator(folder);
-        // The home folder is where everything is written: make sure it exists.
-        mkdir(AppFolderStorage().c_str(), 0755);
-      } else {
-        AppFolderStorage() = ProgramFolderStorage();
-      }
-    }
+    if (!AppFolderStorage().empty()) return;  // set by a test before any use
+    FolderInputs in;
+    in.programFolder = ProgramFolderStorage();
+    struct stat st;
+    in.buildTree = stat((in.programFolder + "/CMakeCache.txt").c_str(), &st) == 0;
+    in.qmrHome = Env("QMR_HOME");
+    in.userHome = Env("HOME");
+    in.xdgConfigHome = Env("XDG_CONFIG_HOME");
+    in.xdgStateHome = Env("XDG_STATE_HOME");
+    char cwd[4096];
+    if (getcwd(cwd, sizeof(cwd))) in.workingFolder = cwd;
+    const FolderChoice choice = ChooseFolders(in);
+    AppFolderStorage() = choice.home;
+    LogFolderStorage() = choice.log;
+    MediaFolderStorage() = choice.media;
+    g_installed = choice.installed;
+    // The folders that hold the settings and the log must exist before the
+    // first write; a failure is reported at start by the windows, which
+    // check every folder with EnsureWritableFolder.
+    std::string ignored;
+    EnsureWritableFolder(choice.home, ignored);
+    if (choice.log != choice.home) EnsureWritableFolder(choice.log, ignored);
   });
 }
 
@@ -98,13 +138,123 @@ const std::string& ApplicationFolder() {
 void SetApplicationFolder(const std::string& folder) {
   FillFoldersOnce();
   AppFolderStorage() = WithoutTrailingSeparator(folder);
+  LogFolderStorage() = AppFolderStorage();
+  MediaFolderStorage() = AppFolderStorage();
+  g_installed = false;
   LogFile::ResetPath();
 }
 
-const std::string& ProgramFolder() {
+const std::string& LogFolder() {
   FillFoldersOnce();
-  return ProgramFolderStorage();
+  return LogFolderStorage();
 }
+
+const std::string& MediaFolder() {
+  FillFoldersOnce();
+  return MediaFolderStorage();
+}
+
+bool RunsInstalled() {
+  FillFoldersOnce();
+  return g_installed;
+}
+
+std::string VideosFolderFromUserDirs(const std::string& text, const std::string& userHome) {
+  std::size_t pos = 0;
+  std::string found;
+  while (pos < text.size()) {
+    std::size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) eol = text.size();
+    std::string line = TrimSpaces(text.substr(pos, eol - pos));
+    pos = eol + 1;
+    const std::string key = "XDG_VIDEOS_DIR=";
+    if (line.compare(0, key.size(), key) != 0) continue;
+    std::string value = line.substr(key.size());
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    if (value.compare(0, 5, "$HOME") == 0) {
+      if (userHome.empty()) continue;
+      value = userHome + value.substr(5);
+    }
+    if (!IsAbsolute(value)) continue;
+    found = WithoutTrailingSeparator(value);
+  }
+  if (found == WithoutTrailingSeparator(userHome)) return "";
+  return found;
+}
+
+FolderChoice ChooseFolders(const FolderInputs& in) {
+  FolderChoice c;
+  if (!in.qmrHome.empty()) {
+    std::string folder = in.qmrHome;
+    // Folders derived from it (AVI, PIC) are only created on absolute
+    // paths, so a relative QMR_HOME is taken from the working folder.
+    if (!IsAbsolute(folder) && !in.workingFolder.empty()) {
+      folder = in.workingFolder + kPathSeparator + folder;
+    }
+    c.home = WithoutTrailingSeparator(folder);
+  } else if (in.buildTree || in.userHome.empty()) {
+    // Without a home folder there is nowhere else to go.
+    c.home = in.programFolder;
+  } else {
+    c.installed = true;
+    const std::string config = IsAbsolute(in.xdgConfigHome)
+                                   ? WithoutTrailingSeparator(in.xdgConfigHome)
+                                   : in.userHome + "/.config";
+    const std::string state = IsAbsolute(in.xdgStateHome)
+                                  ? WithoutTrailingSeparator(in.xdgStateHome)
+                                  : in.userHome + "/.local/state";
+    std::string videos =
+        VideosFolderFromUserDirs(ReadSmallFile(config + "/user-dirs.dirs"), in.userHome);
+    if (videos.empty()) videos = in.userHome + "/Videos";
+    c.home = config + "/qmr";
+    c.log = state + "/qmr";
+    c.media = videos + "/Quelmar";
+    return c;
+  }
+  c.log = c.home;
+  c.media = c.home;
+  return c;
+}
+
+bool EnsureWritableFolder(const std::string& folder, std::string& problem) {
+  problem.clear();
+  if (!IsAbsolute(folder)) {
+    problem = "The folder \"" + folder + "\" is not an absolute path.";
+    return false;
+  }
+  // Each missing parent is made in turn, as mkdir -p does.
+  for (std::size_t i = 1; i <= folder.size(); ++i) {
+    if (i < folder.size() && folder[i] != kPathSeparator) continue;
+    const std::string part = folder.substr(0, i);
+    struct stat st;
+    if (stat(part.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) {
+        problem = "The folder \"" + folder + "\" cannot be created: \"" + part + "\" is a file.";
+        return false;
+      }
+      continue;
+    }
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      problem = "The folder \"" + folder + "\" cannot be created: " + std::strerror(errno) + ".";
+      return false;
+    }
+  }
+  // Tried for real: access() may say yes on a read-only mount.
+  const std::string probe = folder + "/.qmr-write-test";
+  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    problem =
+        "No file can be written in the folder \"" + folder + "\": " + std::strerror(errno) + ".";
+    return false;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+const std::string& ProgramFolder() { return ProgramFolderStorage(); }
 
 std::string ProgramResourcePath(const std::string& name) {
   const std::string beside = ProgramFolder() + kPathSeparator + name;

@@ -19,16 +19,63 @@ constexpr char kPathSeparator = '/';
 // default AVI and PIC folders), without a trailing separator: the folder of
 // the running program, or the folder named by QMR_HOME.
 const std::string& ApplicationFolder();
-// Replaces ApplicationFolder; for tests and for the process start only.
+// Replaces ApplicationFolder (and the log and media folders with it); for
+// tests and for the process start only.
 void SetApplicationFolder(const std::string& folder);
 
-// The folder of the program file itself (never QMR_HOME): read-only files
-// such as the help page and the default alarm sound are found there.
+// The folder of the program file itself (never QMR_HOME; known before the
+// folders are chosen): read-only files such as the help page and the default
+// alarm sound are found there.
 const std::string& ProgramFolder();
 // Full path of a read-only runtime file shipped with the program: beside the
 // program file, else in the installed data folder (../share/qmr). Returns the
 // path beside the program when the file is found nowhere.
 std::string ProgramResourcePath(const std::string& name);
+
+// The folders the program writes to, chosen once at start.
+//  - Build tree (a CMakeCache.txt beside the program file) or QMR_HOME set:
+//    everything in the one home folder, as always.
+//  - Installed: settings and archives in $XDG_CONFIG_HOME/qmr, the log in
+//    $XDG_STATE_HOME/qmr, the default AVI and PIC folders in the user's
+//    videos folder under Quelmar/.
+struct FolderChoice {
+  std::string home;   // ApplicationFolder: settings file, archives
+  std::string log;    // the log file's folder
+  std::string media;  // parent of the default AVI and PIC folders
+  bool installed = false;
+};
+
+// What the choice depends on; each environment value may be empty.
+struct FolderInputs {
+  std::string programFolder;
+  bool buildTree = false;
+  std::string qmrHome;        // QMR_HOME
+  std::string userHome;       // HOME
+  std::string xdgConfigHome;  // XDG_CONFIG_HOME
+  std::string xdgStateHome;   // XDG_STATE_HOME
+  std::string workingFolder;  // for a relative QMR_HOME
+};
+
+// Pure: no file is read or created. The videos folder comes from
+// user-dirs.dirs in the configuration folder (what xdg-user-dir VIDEOS
+// reads), else ~/Videos.
+FolderChoice ChooseFolders(const FolderInputs& in);
+// The XDG_VIDEOS_DIR value of a user-dirs.dirs text, with $HOME expanded;
+// empty when the text names none (or names the home folder itself, which
+// means the folder is switched off).
+std::string VideosFolderFromUserDirs(const std::string& text, const std::string& userHome);
+
+// The folder of the log file (ApplicationFolder unless installed).
+const std::string& LogFolder();
+// The parent of the default AVI and PIC folders (ApplicationFolder unless
+// installed).
+const std::string& MediaFolder();
+// True when the program runs installed (not from a build tree, no QMR_HOME).
+bool RunsInstalled();
+
+// Creates the folder (and its parents) when missing and checks that a file
+// can be written in it. On failure returns false and a one-line reason.
+bool EnsureWritableFolder(const std::string& folder, std::string& problem);
 
 // Process start: clears StopFlag, fills ApplicationFolder and ProgramFolder
 // and installs the SIGINT/SIGTERM handlers (which only set StopFlag).

@@ -33,7 +33,7 @@ bool Exists(const std::string& path) {
 std::string ReadFolder(const IniFile& ini, const char* key, const char* defaultName) {
   std::string folder;
   ini.GetString(keys::kFolder, key, "", folder);
-  if (folder.empty()) folder = ApplicationFolder() + kPathSeparator + defaultName;
+  if (folder.empty()) folder = MediaFolder() + kPathSeparator + defaultName;
   if (!Exists(folder)) CreateFolderPath(folder);
   return folder;
 }

@@ -1,5 +1,7 @@
 #include "dialogs/snapshot_viewer.h"
 
+#include <wx/display.h>
+
 #include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -51,7 +53,7 @@ SnapshotViewer::SnapshotViewer(wxWindow* parent, AppContext& context, const wxIm
                                const SystemTime& captureTime)
     : wxDialog(parent, wxID_ANY, "Snapshot"), context_(context), image_(image) {
   auto* top = new wxBoxSizer(wxVERTICAL);
-  picture_ = new wxStaticBitmap(this, wxID_ANY, wxBitmap(image_));
+  picture_ = new wxStaticBitmap(this, wxID_ANY, ShownBitmap(image_));
   top->Add(picture_, 0, wxALL, 4);
 
   char caption[80];
@@ -86,12 +88,34 @@ int SnapshotViewer::LastAngle() { return lastAngle; }
 std::string SnapshotViewer::LastFolder() { return lastFolder; }
 int SnapshotViewer::LastTypeIndex() { return lastTypeIndex; }
 
+wxSize SnapshotViewer::MaxPictureSize() {
+  // The screen's work area less room for the caption, the button row and
+  // the window's frame.
+  const int index = wxDisplay::GetFromWindow(this);
+  const wxRect area = wxDisplay(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index))
+                          .GetClientArea();
+  return wxSize(std::max(160, area.GetWidth() - 40), std::max(120, area.GetHeight() - 140));
+}
+
+wxBitmap SnapshotViewer::ShownBitmap(const wxImage& image) {
+  // The picture is shown scaled down when it would not fit on the screen;
+  // what is saved is always the whole picture.
+  const wxSize limit = MaxPictureSize();
+  const int w = image.GetWidth(), h = image.GetHeight();
+  if (w <= limit.GetWidth() && h <= limit.GetHeight()) return wxBitmap(image);
+  const double scale = std::min(static_cast<double>(limit.GetWidth()) / w,
+                                static_cast<double>(limit.GetHeight()) / h);
+  return wxBitmap(image.Scale(std::max(1, static_cast<int>(w * scale)),
+                              std::max(1, static_cast<int>(h * scale)), wxIMAGE_QUALITY_HIGH));
+}
+
 void SnapshotViewer::ShowImage(const wxImage& newImage) {
-  const wxSize delta(newImage.GetWidth() - image_.GetWidth(),
-                     newImage.GetHeight() - image_.GetHeight());
+  const wxSize oldShown = picture_->GetBitmap().GetSize();
   image_ = newImage;
-  picture_->SetBitmap(wxBitmap(image_));
-  picture_->SetMinSize(image_.GetSize());
+  const wxBitmap shown = ShownBitmap(image_);
+  const wxSize delta = shown.GetSize() - oldShown;
+  picture_->SetBitmap(shown);
+  picture_->SetMinSize(shown.GetSize());
   if (delta != wxSize(0, 0)) SetSize(GetSize() + delta);
   Layout();
   Refresh();

@@ -53,8 +53,12 @@ class SnapshotViewer : public wxDialog {
   void OnSaveAs(wxCommandEvent&);
   void OnCancel(wxCommandEvent&);
   // Shows the new image and grows or shrinks the dialog by the change of
-  // the image's size.
+  // the shown picture's size (the picture never grows past the screen).
   void ShowImage(const wxImage& newImage);
+  // The largest picture that fits on the viewer's screen, and the picture
+  // as shown (scaled down to that when larger).
+  wxSize MaxPictureSize();
+  wxBitmap ShownBitmap(const wxImage& image);
 
   AppContext& context_;
   wxImage image_;

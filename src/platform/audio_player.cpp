@@ -1,10 +1,13 @@
 #include "platform/audio_player.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 #include <sndfile.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +24,39 @@ constexpr sf_count_t kMaxSamples = 48000LL * 2 * 600;
 struct SndFileCloser {
   void operator()(SNDFILE* f) const { sf_close(f); }
 };
+
+// SDL's own messages go to the log rather than to the terminal.
+void LogSdlMessage(void*, int, SDL_LogPriority priority, const char* message) {
+  if (priority >= SDL_LOG_PRIORITY_WARN && message != nullptr) {
+    LogFile::Write(std::string("Audio: ") + message);
+  }
+}
+
+// ALSA prints every failed probe of a missing sound card on the terminal;
+// its messages go to the log, at most a few per run.
+extern "C" void LogAlsaMessage(const char*, int, const char*, int, const char* format, ...) {
+  static std::atomic<int> written{0};
+  if (format == nullptr || written.fetch_add(1) >= 5) return;
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  LogFile::Write(std::string("Audio (ALSA): ") + text);
+}
+
+void RouteAudioMessagesToLog() {
+  SDL_LogSetOutputFunction(&LogSdlMessage, nullptr);
+  // Loaded by SDL itself when it uses ALSA; found, not loaded, here.
+  void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
+  if (alsa == nullptr) return;
+  using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+  using SetHandler = int (*)(Handler);
+  if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) {
+    set(&LogAlsaMessage);
+  }
+  dlclose(alsa);
+}
 
 }  // namespace
 
@@ -102,10 +138,12 @@ bool AudioPlayer::Play(const std::string& path, bool loop) {
   std::lock_guard<std::mutex> lock(mutex_);
   CloseLocked();
   if (!sdlReady_) {
+    SDL_LogSetOutputFunction(&LogSdlMessage, nullptr);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       LogFile::Write(std::string("Audio can not be started: ") + SDL_GetError());
       return false;
     }
+    RouteAudioMessagesToLog();
     sdlReady_ = true;
   }
   SDL_AudioSpec want{};
@@ -119,7 +157,11 @@ bool AudioPlayer::Play(const std::string& path, bool loop) {
   // No changes allowed: SDL converts our format to the device's itself.
   SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (device == 0) {
-    LogFile::Write(std::string("No audio device can be opened: ") + SDL_GetError());
+    // Said once per run: the alarm tries again on every motion.
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) {
+      LogFile::Write(std::string("No audio device can be opened: ") + SDL_GetError());
+    }
     return false;
   }
   device_ = device;

@@ -25,18 +25,26 @@ Scheduler::Scheduler(const std::vector<std::unique_ptr<CameraEntry>>& cameras,
 void Scheduler::Tick() {
   target_.PostTransferTick();
   const SystemTime now = clock_();
-  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+  for (std::size_t i = 0;; ++i) {
     if (StopFlag.load() != 0) return;
-    const CameraSchedule schedule = cameras_[i]->GetSchedule();
+    CameraSchedule schedule;
+    {
+      // The list may grow meanwhile (cameras added while the program runs).
+      std::unique_lock<std::mutex> lock;
+      if (listLock_ != nullptr) lock = std::unique_lock<std::mutex>(*listLock_);
+      if (i >= cameras_.size()) break;
+      schedule = cameras_[i]->GetSchedule();
+    }
     if (!ScheduleDue(schedule, now)) continue;
     const int index = static_cast<int>(i);
     if (!target_.EnsureCameraOpen(index)) continue;
     // Nothing is ever switched off here: a period that ended leaves what it
     // started running until the user stops it.
     if (schedule.recordVideo) {
-      if (failedAt_.size() < cameras_.size()) {
-        failedAt_.resize(cameras_.size(), 0);
-        failed_.resize(cameras_.size(), false);
+      // Sized by the index in hand: the list itself is read under its lock.
+      if (failedAt_.size() <= i) {
+        failedAt_.resize(i + 1, 0);
+        failed_.resize(i + 1, false);
       }
       const std::uint32_t tick = TickCount();
       if (failed_[i] && !TickIntervalPassed(failedAt_[i], tick, kRetryAfterFailureMs)) continue;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/process.h"
@@ -54,6 +55,10 @@ class Scheduler {
   // Thread function for StartThread; the argument is a Scheduler*.
   static void ThreadMain(void* scheduler);
 
+  // The lock the owner holds while it adds cameras to the list; set before
+  // the thread starts.
+  void SetListLock(std::mutex* lock) { listLock_ = lock; }
+
  private:
   const std::vector<std::unique_ptr<CameraEntry>>& cameras_;
   ScheduleTarget& target_;
@@ -61,6 +66,7 @@ class Scheduler {
   // Per camera: whether the last start failed, and its tick count.
   std::vector<bool> failed_;
   std::vector<std::uint32_t> failedAt_;
+  std::mutex* listLock_ = nullptr;
 };
 
 // True when at least `interval` ms passed from `last` to `now` on a 32-bit

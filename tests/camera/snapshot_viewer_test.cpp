@@ -1,6 +1,7 @@
 #include "dialogs/snapshot_viewer.h"
 
 #include <gtest/gtest.h>
+#include <wx/display.h>
 #include <wx/frame.h>
 
 #include <filesystem>
@@ -67,6 +68,30 @@ TEST_F(SnapshotViewerTest, TurnsAndMirrorsThePicture) {
   const wxSize grown = viewer_->Image().GetSize() - before.GetSize();
   EXPECT_GT(grown.x, 0);
   EXPECT_EQ(viewer_->GetSize(), firstSize + grown);
+}
+
+TEST_F(SnapshotViewerTest, NeverGrowsPastTheScreen) {
+  wxFrame* owner = new wxFrame(nullptr, wxID_ANY, "owner");
+  const wxImage big = GradientImage(1600, 1200);
+  auto* viewer = new SnapshotViewer(owner, context_, big, SystemTime{});
+  const wxRect area = wxDisplay(0u).GetClientArea();
+  auto fits = [&] {
+    return viewer->GetSize().x <= area.GetWidth() && viewer->GetSize().y <= area.GetHeight();
+  };
+  EXPECT_TRUE(fits()) << viewer->GetSize().x << "x" << viewer->GetSize().y;
+  // Two turns by any angle make the picture larger still; the dialog stays.
+  viewer->RotateBy(45);
+  viewer->RotateBy(45);
+  EXPECT_GT(viewer->Image().GetWidth(), 1600);
+  EXPECT_TRUE(fits()) << viewer->GetSize().x << "x" << viewer->GetSize().y;
+  // What is kept (and saved) is the whole picture.
+  viewer->Rotate90();
+  viewer->Rotate90();
+  viewer->Rotate90();
+  viewer->Rotate90();
+  EXPECT_GT(viewer->Image().GetWidth(), 2000);
+  EXPECT_TRUE(fits());
+  owner->Destroy();
 }
 
 TEST_F(SnapshotViewerTest, SavesWithTheExtensionOfTheChosenType) {
