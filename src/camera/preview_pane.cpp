@@ -1,19 +1,26 @@
 #include "camera/preview_pane.h"
 
+#include <cairo.h>
 #include <wx/dcclient.h>
-#include <wx/image.h>
+#include <wx/graphics.h>
+#include <wx/toplevel.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "capture/capture_device.h"
 
 namespace qmr {
 
+void PreviewPane::SurfaceFree::operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+
 PreviewPane::PreviewPane(wxWindow* parent)
     : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE),
       refreshPending_(std::make_shared<std::atomic<bool>>(false)) {
-  // Every paint covers the whole client area, so no background erase.
+  // Every paint covers the whole update area (picture and bars), so no
+  // background erase.
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetBackgroundColour(*wxBLACK);
-  stampFont_ = wxFont(wxFontInfo(wxSize(0, 15)).Family(wxFONTFAMILY_TELETYPE));
   Bind(wxEVT_PAINT, &PreviewPane::OnPaint, this);
   Bind(wxEVT_SIZE, &PreviewPane::OnSize, this);
 }
@@ -23,6 +30,8 @@ PreviewPane::~PreviewPane() { Detach(); }
 bool PreviewPane::Attach(CaptureDevice& device) {
   Detach();
   renderer_ = &device.Preview();
+  const wxSize client = GetClientSize();
+  renderer_->SetPaneSize(client.x, client.y);
   // The callback owns a reference to the flag, so it stays valid even if a
   // callback is still on its way when the pane goes (Detach waits for the
   // renderer, and wx drops the queued call together with the window).
@@ -31,7 +40,7 @@ bool PreviewPane::Attach(CaptureDevice& device) {
     if (pending->exchange(true)) return;
     CallAfter([this] {
       refreshPending_->store(false);
-      Refresh(false);
+      FrameWaiting();
     });
   });
 }
@@ -42,50 +51,135 @@ void PreviewPane::Detach() {
   renderer_ = nullptr;
 }
 
+void PreviewPane::FrameWaiting() {
+  if (renderer_ == nullptr) return;
+  const wxTopLevelWindow* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
+  if (!IsShownOnScreen() || (top != nullptr && top->IsIconized())) {
+    // Nothing to see: the frame thread stops converting until the next
+    // paint (the window shown or restored again).
+    renderer_->SetVisible(false);
+    return;
+  }
+  const PictureRect area = PictureArea();
+  if (area.width > 0 && frame_.width > 0) {
+    RefreshRect(wxRect(area.x, area.y, area.width, area.height), false);
+  } else {
+    Refresh(false);
+  }
+}
+
 void PreviewPane::OnSize(wxSizeEvent& event) {
+  if (renderer_ != nullptr) {
+    const wxSize client = GetClientSize();
+    renderer_->SetPaneSize(client.x, client.y);
+  }
   Refresh(false);
   event.Skip();
+}
+
+PictureRect PreviewPane::PictureArea() const {
+  const wxSize client = GetClientSize();
+  return FitPicture(frame_.width, frame_.height, client.x, client.y);
+}
+
+bool PreviewPane::UpdateSurface() {
+  if (frame_.width <= 0 || frame_.height <= 0 ||
+      frame_.pixels.size() < static_cast<std::size_t>(frame_.width) * 4 * frame_.height) {
+    return false;
+  }
+  if (!surface_ || surfaceWidth_ != frame_.width || surfaceHeight_ != frame_.height) {
+    surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, frame_.width, frame_.height));
+    surfaceWidth_ = frame_.width;
+    surfaceHeight_ = frame_.height;
+    ++surfacesMade_;
+    if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS) {
+      surface_.reset();
+      return false;
+    }
+  }
+  cairo_surface_flush(surface_.get());
+  unsigned char* data = cairo_image_surface_get_data(surface_.get());
+  const int stride = cairo_image_surface_get_stride(surface_.get());
+  const std::size_t row = static_cast<std::size_t>(frame_.width) * 4;
+  if (static_cast<std::size_t>(stride) == row) {
+    std::memcpy(data, frame_.pixels.data(), row * frame_.height);
+  } else {
+    for (int y = 0; y < frame_.height; ++y) {
+      std::memcpy(data + static_cast<std::size_t>(stride) * y, frame_.pixels.data() + row * y,
+                  row);
+    }
+  }
+  cairo_surface_mark_dirty(surface_.get());
+  return true;
 }
 
 void PreviewPane::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
   const wxSize client = GetClientSize();
   bool showStamp = false;
-  wxColour stampColour(255, 0, 0);
-  bool newFrame = false;
+  Rgb stampColour{255, 0, 0};
   if (renderer_ != nullptr) {
-    if (renderer_->TakeFrame(frame_)) {
-      newFrame = true;
-      ++paintedFrames_;
-    }
+    // Painting means the pane is on screen: frames are wanted again.
+    renderer_->SetVisible(true);
+    if (renderer_->TakeFrame(frame_) && UpdateSurface()) ++paintedFrames_;
     showStamp = renderer_->ShowTimeStamp();
-    const Rgb c = renderer_->TextColour();
-    stampColour.Set(c.red, c.green, c.blue);
+    stampColour = renderer_->TextColour();
   }
-  const bool frameValid =
-      frame_.width > 0 && frame_.height > 0 &&
-      frame_.rgb.size() >= static_cast<size_t>(frame_.width) * frame_.height * 3;
-  if (!frameValid || client.x <= 0 || client.y <= 0) {
+  wxGraphicsContext* gc = dc.GetGraphicsContext();
+  cairo_t* cr = gc != nullptr ? static_cast<cairo_t*>(gc->GetNativeContext()) : nullptr;
+  const PictureRect area = PictureArea();
+  if (cr == nullptr || !surface_ || area.width <= 0 || client.x <= 0 || client.y <= 0) {
     dc.SetBackground(*wxBLACK_BRUSH);
     dc.Clear();
     return;
   }
-  if (newFrame || !scaled_.IsOk() || scaled_.GetSize() != client) {
-    // Scaling the image before it becomes a bitmap is about ten times
-    // cheaper than a scaled draw of the full-size bitmap. The image borrows
-    // the frame's bytes.
-    wxImage image(frame_.width, frame_.height, frame_.rgb.data(), true);
-    scaled_ = client == image.GetSize()
-                  ? wxBitmap(image)
-                  : wxBitmap(image.Scale(client.x, client.y, wxIMAGE_QUALITY_NEAREST));
+  cairo_save(cr);
+  // The bars: the client area minus the picture.
+  const wxColour bars = GetBackgroundColour();
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+  cairo_rectangle(cr, 0, 0, client.x, client.y);
+  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+  cairo_set_source_rgb(cr, bars.Red() / 255.0, bars.Green() / 255.0, bars.Blue() / 255.0);
+  cairo_fill(cr);
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+
+  // The picture, normally already at its size; while the pane is being
+  // resized a frame made for the old size is stretched once.
+  cairo_save(cr);
+  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+  cairo_clip(cr);
+  cairo_translate(cr, area.x, area.y);
+  if (surfaceWidth_ != area.width || surfaceHeight_ != area.height) {
+    cairo_scale(cr, static_cast<double>(area.width) / surfaceWidth_,
+                static_cast<double>(area.height) / surfaceHeight_);
   }
-  dc.DrawBitmap(scaled_, 0, 0);
+  cairo_set_source_surface(cr, surface_.get(), 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_FAST);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr);
+  cairo_restore(cr);
+
   if (showStamp && !frame_.stampText.empty()) {
-    dc.SetFont(stampFont_);
-    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    dc.SetTextForeground(stampColour);
-    dc.DrawText(wxString::FromUTF8(frame_.stampText), 0, 0);
+    // Fixed-pitch text sized with the picture (15 px on a 240-row picture),
+    // on a translucent dark box so that it reads on bright and dark scenes.
+    const double size = std::clamp(area.height / 16.0, 9.0, 48.0);
+    cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, size);
+    cairo_font_extents_t font;
+    cairo_font_extents(cr, &font);
+    cairo_text_extents_t text;
+    cairo_text_extents(cr, frame_.stampText.c_str(), &text);
+    const double pad = std::max(1.0, size / 6.0);
+    cairo_rectangle(cr, area.x, area.y, std::min<double>(text.x_advance + 2 * pad, area.width),
+                    std::min<double>(font.ascent + font.descent + 2 * pad, area.height));
+    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
+    cairo_fill(cr);
+    cairo_move_to(cr, area.x + pad, area.y + pad + font.ascent);
+    cairo_set_source_rgb(cr, stampColour.red / 255.0, stampColour.green / 255.0,
+                         stampColour.blue / 255.0);
+    cairo_show_text(cr, frame_.stampText.c_str());
   }
+  cairo_restore(cr);
 }
 
 }  // namespace qmr
