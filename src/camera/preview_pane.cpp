@@ -105,8 +105,7 @@ bool PreviewPane::UpdateSurface() {
     std::memcpy(data, frame_.pixels.data(), row * frame_.height);
   } else {
     for (int y = 0; y < frame_.height; ++y) {
-      std::memcpy(data + static_cast<std::size_t>(stride) * y, frame_.pixels.data() + row * y,
-                  row);
+      std::memcpy(data + static_cast<std::size_t>(stride) * y, frame_.pixels.data() + row * y, row);
     }
   }
   cairo_surface_mark_dirty(surface_.get());

@@ -121,6 +121,12 @@ class CaptureDevice : private SampleSink {
 
  private:
   void OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) override;
+  std::uint8_t* BeginSample(int width, int height) override;
+  void EndSample(bool filled) override;
+  bool TakesDirectSamples() const override { return true; }
+  // Waits (high speed) or gives up (leisurely) while the frame thread is
+  // busy; with lock held. False when the sample is to be dropped.
+  bool SampleSlotFree(std::unique_lock<std::mutex>& lock);
   void OnSourceEnded(const std::string& reason) override;
   static void FrameThreadMain(void* argument);
   void FrameThread();
@@ -141,6 +147,10 @@ class CaptureDevice : private SampleSink {
   ByteBuffer sample_;
   BitmapInfoHeader sampleHeader_;
   bool samplePending_ = false;
+  // A source is writing straight into sample_ (between BeginSample and
+  // EndSample; streaming thread only).
+  bool directSample_ = false;
+  BitmapInfoHeader directHeader_;
   bool quit_ = false;
   // The format of the last sample taken (valid once width > 0).
   BitmapInfoHeader lastHeader_;

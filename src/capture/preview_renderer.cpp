@@ -66,8 +66,8 @@ void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int heig
   for (int y = 0; y < outHeight; ++y) {
     // Output row y (top-down) shows source row sy counted from the top,
     // stored height - 1 - sy rows from the start (bottom-up).
-    const int sy = static_cast<int>((static_cast<std::int64_t>(2 * y + 1) * height) /
-                                    (2 * outHeight));
+    const int sy =
+        static_cast<int>((static_cast<std::int64_t>(2 * y + 1) * height) / (2 * outHeight));
     const std::uint8_t* src = bottomUpBgr + row * (height - 1 - sy);
     std::uint8_t* dst = work_.pixels.data() + static_cast<std::size_t>(outWidth) * 4 * y;
     for (int x = 0; x < outWidth; ++x, dst += 4) {

@@ -264,6 +264,7 @@ bool StreamSource::Play(Session& s) {
   std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
   if (!packet || !frame) return false;
   std::unique_ptr<SwsContext, ScalerFreer> scaler;
+  int scalerKey[5] = {0, 0, 0, 0, 0};  // source size and format, output size
   std::vector<std::uint8_t> picture;
   AVFormatContext* fmt = s.format.get();
   AVCodecContext* codec = s.codec.get();
@@ -315,18 +316,40 @@ bool StreamSource::Play(Session& s) {
       const auto interval = std::chrono::microseconds(1000000 / rate);
       if (now - lastDelivery < interval - interval / 4) return true;
     }
-    scaler.reset(sws_getCachedContext(scaler.release(), f->width, f->height,
-                                      static_cast<AVPixelFormat>(f->format), width, height,
-                                      AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    // One conversion context while the sizes and the pixel format stay (the
+    // library's cached-context call would make a new one for every
+    // full-range JPEG picture).
+    const int key[5] = {f->width, f->height, f->format, width, height};
+    if (!scaler || !std::equal(key, key + 5, scalerKey)) {
+      scaler.reset(sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                  width, height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr,
+                                  nullptr));
+      std::copy(key, key + 5, scalerKey);
+    }
     if (!scaler) return true;
-    picture.resize(static_cast<std::size_t>(width) * 3 * height);
-    std::uint8_t* planes[4] = {picture.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {width * 3, 0, 0, 0};
-    if (sws_scale(scaler.get(), f->data, f->linesize, 0, f->height, planes, strides) <= 0) {
-      return true;
+    const int row = width * 3;
+    if (sink_->TakesDirectSamples()) {
+      // Converted straight into the camera's sample buffer, bottom-up (the
+      // last row first, negative stride): no copy of the picture after.
+      std::uint8_t* target = sink_->BeginSample(width, height);
+      if (target == nullptr) return true;  // the camera is busy: dropped unconverted
+      std::uint8_t* planes[4] = {target + static_cast<std::size_t>(row) * (height - 1), nullptr,
+                                 nullptr, nullptr};
+      int strides[4] = {-row, 0, 0, 0};
+      const bool filled =
+          sws_scale(scaler.get(), f->data, f->linesize, 0, f->height, planes, strides) > 0;
+      sink_->EndSample(filled);
+      if (!filled) return true;
+    } else {
+      picture.resize(static_cast<std::size_t>(row) * height);
+      std::uint8_t* planes[4] = {picture.data(), nullptr, nullptr, nullptr};
+      int strides[4] = {row, 0, 0, 0};
+      if (sws_scale(scaler.get(), f->data, f->linesize, 0, f->height, planes, strides) <= 0) {
+        return true;
+      }
+      sink_->OnSample(picture.data(), width, height, row);
     }
     lastDelivery = now;
-    sink_->OnSample(picture.data(), width, height, width * 3);
     delivered = true;
     return true;
   };
