@@ -3,7 +3,7 @@
 // at the clip's own size, as a camera source must at the least, and prints
 // the processor time per picture.
 //
-//   program_bare_decode CLIP [PASSES]
+//   program_bare_decode CLIP [PASSES] [THREADS]
 //
 // Output: one line "bare_ms_per_frame <ms> frames <n>".
 #include <time.h>
@@ -29,7 +29,7 @@ double CpuSeconds() {
 
 // Decodes and converts one pass over the clip; adds the processor time spent
 // in the decoder and the conversion (not in reading the file) to cpu.
-bool Pass(const char* path, double& cpu, long& frames) {
+bool Pass(const char* path, int threads, double& cpu, long& frames) {
   AVFormatContext* format = nullptr;
   if (avformat_open_input(&format, path, nullptr, nullptr) < 0) return false;
   if (avformat_find_stream_info(format, nullptr) < 0) return false;
@@ -38,7 +38,7 @@ bool Pass(const char* path, double& cpu, long& frames) {
   if (index < 0 || !decoder) return false;
   AVCodecContext* codec = avcodec_alloc_context3(decoder);
   avcodec_parameters_to_context(codec, format->streams[index]->codecpar);
-  codec->thread_count = 1;
+  codec->thread_count = threads;
   if (avcodec_open2(codec, decoder, nullptr) < 0) return false;
   AVPacket* packet = av_packet_alloc();
   AVFrame* frame = av_frame_alloc();
@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   }
   av_log_set_level(AV_LOG_ERROR);
   const int passes = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int threads = argc > 3 ? std::atoi(argv[3]) : 1;
   double best = 0.0;
   long frames = 0;
   // The fastest pass: the reference should not carry the noise of a busy
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
   for (int p = 0; p < (passes < 1 ? 1 : passes); ++p) {
     double cpu = 0.0;
     long n = 0;
-    if (!Pass(argv[1], cpu, n) || n == 0) {
+    if (!Pass(argv[1], threads < 1 ? 1 : threads, cpu, n) || n == 0) {
       std::fprintf(stderr, "cannot decode %s\n", argv[1]);
       return 1;
     }

@@ -1,6 +1,7 @@
 #include "camera/preview_pane.h"
 
 #include <cairo.h>
+#include <dlfcn.h>
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
 #include <wx/toplevel.h>
@@ -11,6 +12,29 @@
 #include "capture/capture_device.h"
 
 namespace qmr {
+
+namespace {
+
+// Gives the pane its own X window. Otherwise the toolkit draws the pane as
+// part of its parent, and every new frame makes the parent repaint its whole
+// decoration (pane captions, borders, their style look-ups), which costs
+// more than the picture itself. The call is looked up at run time so that
+// nothing more than the toolkit's own libraries is linked; without it the
+// pane still works, only dearer.
+void MakeNativeWindow(wxWindow& window) {
+#ifdef __WXGTK3__
+  using EnsureNative = void (*)(GdkWindow*);
+  static const auto ensureNative =
+      reinterpret_cast<EnsureNative>(dlsym(RTLD_DEFAULT, "gdk_window_ensure_native"));
+  if (GdkWindow* w = window.GTKGetDrawingWindow(); w != nullptr && ensureNative != nullptr) {
+    ensureNative(w);
+  }
+#else
+  (void)window;
+#endif
+}
+
+}  // namespace
 
 void PreviewPane::SurfaceFree::operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
 
@@ -53,6 +77,10 @@ void PreviewPane::Detach() {
 
 void PreviewPane::FrameWaiting() {
   if (renderer_ == nullptr) return;
+  if (!nativeWindow_ && IsShownOnScreen()) {
+    MakeNativeWindow(*this);
+    nativeWindow_ = true;
+  }
   const wxTopLevelWindow* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
   if (!IsShownOnScreen() || (top != nullptr && top->IsIconized())) {
     // Nothing to see: the frame thread stops converting until the next

@@ -62,6 +62,7 @@ class PreviewPane : public wxWindow {
   std::unique_ptr<cairo_surface_t, SurfaceFree> surface_;
   int surfaceWidth_ = 0;
   int surfaceHeight_ = 0;
+  bool nativeWindow_ = false;
   std::uint64_t paintedFrames_ = 0;
   std::uint64_t surfacesMade_ = 0;
   // Shared with the frame thread's callback: a repaint is already asked for.

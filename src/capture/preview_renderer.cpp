@@ -1,5 +1,6 @@
 #include "capture/preview_renderer.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <utility>
@@ -63,6 +64,9 @@ void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int heig
   work_.pixels.resize(size);
   const std::size_t row = static_cast<std::size_t>(width) * 3;
   const std::uint32_t* columns = columns_.data();
+  // Output columns whose source pixel is followed by another byte of its row.
+  int wholeLoads = 0;
+  while (wholeLoads < outWidth && columns[wholeLoads] + 4 <= row) ++wholeLoads;
   for (int y = 0; y < outHeight; ++y) {
     // Output row y (top-down) shows source row sy counted from the top,
     // stored height - 1 - sy rows from the start (bottom-up).
@@ -70,7 +74,20 @@ void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int heig
         static_cast<int>((static_cast<std::int64_t>(2 * y + 1) * height) / (2 * outHeight));
     const std::uint8_t* src = bottomUpBgr + row * (height - 1 - sy);
     std::uint8_t* dst = work_.pixels.data() + static_cast<std::size_t>(outWidth) * 4 * y;
-    for (int x = 0; x < outWidth; ++x, dst += 4) {
+    int x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      // One 4-byte load and store per pixel: the byte after the pixel comes
+      // along and is replaced by the unused 0xFF. Pixels of the source's
+      // last column are read byte by byte (in the frame's last row nothing
+      // follows them).
+      for (; x < wholeLoads; ++x, dst += 4) {
+        std::uint32_t v;
+        std::memcpy(&v, src + columns[x], 4);
+        v = (v & 0x00FFFFFFu) | 0xFF000000u;
+        std::memcpy(dst, &v, 4);
+      }
+    }
+    for (; x < outWidth; ++x, dst += 4) {
       const std::uint8_t* p = src + columns[x];
       dst[0] = p[0];
       dst[1] = p[1];
