@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "capture/camera_entry.h"
 #include "base/log_file.h"
+#include "capture/camera_entry.h"
 
 namespace qmr {
 
@@ -199,8 +199,8 @@ bool CaptureDevice::Record(bool start, const std::string& fileName, std::uint32_
   if (!GetFormat(header, rate, &bitRate)) return false;
   {
     std::lock_guard<std::mutex> lock(sampleMutex_);
-    if (lastHeader_.width > 0 && (lastHeader_.width != header.width ||
-                                  lastHeader_.height != header.height)) {
+    if (lastHeader_.width > 0 &&
+        (lastHeader_.width != header.width || lastHeader_.height != header.height)) {
       header = lastHeader_;
       bitRate = BitRate(header, rate);
     }
@@ -380,14 +380,6 @@ void CaptureDevice::ProcessSample() {
   const std::uint8_t* pixels = sample_.Data();
   const SystemTime now = GetLocalTime();
   const bool requested = frameRequested.load();
-  if (requested || IsDetecting()) frameBuffer_.StoreFrame(pixels, header, now);
-  if (requested) {
-    {
-      std::lock_guard<std::mutex> lock(requestMutex_);
-      frameRequested.store(false);
-    }
-    requestDone_.notify_all();
-  }
   const std::string stamp = FormatStampText(now);
   preview_.Present(pixels, header.width, header.height, stamp);
   if (recording.load()) {
@@ -396,6 +388,17 @@ void CaptureDevice::ProcessSample() {
         header.height == recordFormat_.height) {
       recorder_.WriteFrame(pixels, stamp);
     }
+  }
+  // Last, since the frame's pixels leave the sample buffer here: the frame
+  // buffer takes the block and hands back its previous one for the next
+  // sample, so storing costs no copy.
+  if (requested || IsDetecting()) frameBuffer_.SwapIn(sample_, header, now);
+  if (requested) {
+    {
+      std::lock_guard<std::mutex> lock(requestMutex_);
+      frameRequested.store(false);
+    }
+    requestDone_.notify_all();
   }
   processedFrames_.fetch_add(1);
 }

@@ -1,9 +1,9 @@
-// One opened camera. Its source delivers pictures on a streaming thread; the
-// device copies each into its sample buffer (flipping it to bottom-up) and
-// wakes its frame thread, which stamps the local time, hands the picture to
-// the preview, compresses and writes it while a manual recording runs, and
-// stores it into the FrameBuffer when a frame was requested or the motion
-// detector runs.
+// One opened camera. Its source delivers pictures on a streaming thread into
+// the device's sample buffer, bottom-up (a decoding source converts straight
+// into it; others are copied and flipped), and wakes its frame thread, which
+// stamps the local time, hands the picture to the preview, compresses and
+// writes it while a manual recording runs, and moves it (without a copy) into
+// the FrameBuffer when a frame was requested or the motion detector runs.
 //
 // Calling order: construct, Open (on failure destroy), AttachWindow, apply
 // properties and format, Start. To change the format: Stop, SetFormat,

@@ -140,6 +140,20 @@ TEST(FrameBuffer, CopiesOnlyNewerFrames) {
   EXPECT_EQ(consumer.captureTime.milliseconds, 43);
 
   EXPECT_FALSE(buffer.StoreFrame(nullptr, c.header, c.captureTime));
+
+  // The frame thread's way: the block moves in, the previous one comes back
+  // for the next sample; consumers see the new frame as with a copy.
+  VideoFrame d = MakeFrame(8, 4, 44);
+  d.pixels.Data()[2] = 0x22;
+  const std::uint8_t* block = d.pixels.Data();
+  buffer.SwapIn(d.pixels, d.header, d.captureTime);
+  EXPECT_NE(d.pixels.Data(), block);
+  EXPECT_EQ(d.pixels.Length(), 16 * 8 * 3);  // c's block, reusable
+  ASSERT_TRUE(buffer.CopyIfNewer(consumer));
+  EXPECT_EQ(consumer.Width(), 8);
+  EXPECT_EQ(consumer.pixels.Length(), 8 * 4 * 3);
+  EXPECT_EQ(consumer.pixels.Data()[2], 0x22);
+  EXPECT_FALSE(buffer.CopyIfNewer(consumer));
 }
 
 TEST(PreviewRenderer, PicturesKeepTheirAspectRatioInThePane) {
