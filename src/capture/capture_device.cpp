@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "base/log_file.h"
 #include "capture/camera_entry.h"
+#include "base/log_file.h"
 
 namespace qmr {
 
@@ -199,8 +199,8 @@ bool CaptureDevice::Record(bool start, const std::string& fileName, std::uint32_
   if (!GetFormat(header, rate, &bitRate)) return false;
   {
     std::lock_guard<std::mutex> lock(sampleMutex_);
-    if (lastHeader_.width > 0 &&
-        (lastHeader_.width != header.width || lastHeader_.height != header.height)) {
+    if (lastHeader_.width > 0 && (lastHeader_.width != header.width ||
+                                  lastHeader_.height != header.height)) {
       header = lastHeader_;
       bitRate = BitRate(header, rate);
     }
