@@ -98,7 +98,12 @@ struct StreamSource::Session {
     codec.reset(avcodec_alloc_context3(decoder));
     if (!codec) return false;
     if (avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) return false;
-    codec->thread_count = 2;
+    // One decoding thread: it decodes a 1280x720 picture in a few
+    // milliseconds, well inside a frame interval, and a helper thread would
+    // cost a wake-up and a hand-off per picture. Pictures larger than full
+    // HD get a second thread so that they keep up with the frame rate.
+    codec->thread_count =
+        static_cast<std::int64_t>(codec->width) * codec->height > 1920 * 1080 ? 2 : 1;
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return false;
     if (codec->width <= 0 || codec->height <= 0) return false;
     timeBase = stream->time_base;
