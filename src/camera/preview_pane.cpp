@@ -7,7 +7,6 @@
 #include <wx/toplevel.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "capture/capture_device.h"
 
@@ -111,32 +110,38 @@ PictureRect PreviewPane::PictureArea() const {
 }
 
 bool PreviewPane::UpdateSurface() {
-  if (frame_.width <= 0 || frame_.height <= 0 ||
-      frame_.pixels.size() < static_cast<std::size_t>(frame_.width) * 4 * frame_.height) {
+  // frame_'s previous buffer went back to the renderer: never draw it again.
+  surface_ = nullptr;
+  const int width = frame_.width, height = frame_.height;
+  if (width <= 0 || height <= 0 ||
+      frame_.pixels.size() < static_cast<std::size_t>(width) * 4 * height ||
+      cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width) != width * 4) {
     return false;
   }
-  if (!surface_ || surfaceWidth_ != frame_.width || surfaceHeight_ != frame_.height) {
-    surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, frame_.width, frame_.height));
-    surfaceWidth_ = frame_.width;
-    surfaceHeight_ = frame_.height;
+  std::uint8_t* data = frame_.pixels.data();
+  Surface* found = nullptr;
+  for (Surface& s : surfaces_) {
+    if (s.surface && s.data == data && s.width == width && s.height == height) found = &s;
+  }
+  if (found == nullptr) {
+    found = &surfaces_[nextSurface_];
+    nextSurface_ = (nextSurface_ + 1) % kSurfaces;
+    found->surface.reset(
+        cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, width, height, width * 4));
     ++surfacesMade_;
-    if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS) {
-      surface_.reset();
+    if (cairo_surface_status(found->surface.get()) != CAIRO_STATUS_SUCCESS) {
+      found->surface.reset();
       return false;
     }
+    found->data = data;
+    found->width = width;
+    found->height = height;
   }
-  cairo_surface_flush(surface_.get());
-  unsigned char* data = cairo_image_surface_get_data(surface_.get());
-  const int stride = cairo_image_surface_get_stride(surface_.get());
-  const std::size_t row = static_cast<std::size_t>(frame_.width) * 4;
-  if (static_cast<std::size_t>(stride) == row) {
-    std::memcpy(data, frame_.pixels.data(), row * frame_.height);
-  } else {
-    for (int y = 0; y < frame_.height; ++y) {
-      std::memcpy(data + static_cast<std::size_t>(stride) * y, frame_.pixels.data() + row * y, row);
-    }
-  }
-  cairo_surface_mark_dirty(surface_.get());
+  // The frame thread wrote new pixels since the surface was last drawn.
+  cairo_surface_mark_dirty(found->surface.get());
+  surface_ = found->surface.get();
+  surfaceWidth_ = width;
+  surfaceHeight_ = height;
   return true;
 }
 
@@ -180,7 +185,7 @@ void PreviewPane::OnPaint(wxPaintEvent&) {
     cairo_scale(cr, static_cast<double>(area.width) / surfaceWidth_,
                 static_cast<double>(area.height) / surfaceHeight_);
   }
-  cairo_set_source_surface(cr, surface_.get(), 0, 0);
+  cairo_set_source_surface(cr, surface_, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_FAST);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   cairo_paint(cr);

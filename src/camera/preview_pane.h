@@ -50,7 +50,8 @@ class PreviewPane : public wxWindow {
   void OnSize(wxSizeEvent& event);
   // User-interface thread: a frame waits in the renderer.
   void FrameWaiting();
-  // Copies frame_ into the image surface, making it when the size changed.
+  // Points the picture at an image surface over frame_'s pixels (no copy),
+  // making one only for a buffer not seen before.
   bool UpdateSurface();
   // Where the current picture goes in the client area.
   PictureRect PictureArea() const;
@@ -59,7 +60,20 @@ class PreviewPane : public wxWindow {
   // The frame on screen; its buffer is swapped with the renderer's, so
   // frames of the same size reuse memory.
   PreviewFrame frame_;
-  std::unique_ptr<cairo_surface_t, SurfaceFree> surface_;
+  // Image surfaces drawn straight from the pixel buffers that circulate
+  // between the frame thread and the pane (three of them), each kept while
+  // its buffer keeps its place and size. Only the one over frame_'s buffer
+  // is ever drawn: the others' buffers may be written by the frame thread.
+  struct Surface {
+    const std::uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<cairo_surface_t, SurfaceFree> surface;
+  };
+  static constexpr int kSurfaces = 3;
+  Surface surfaces_[kSurfaces];
+  int nextSurface_ = 0;                 // the slot a new surface replaces
+  cairo_surface_t* surface_ = nullptr;  // over frame_'s pixels, or none
   int surfaceWidth_ = 0;
   int surfaceHeight_ = 0;
   bool nativeWindow_ = false;
