@@ -89,6 +89,11 @@ MainFrame::MainFrame()
     wxMessageBox(wxString::FromUTF8(r.text), wxString::FromUTF8(r.caption), r.style, nullptr);
   };
 
+  // No window keeps its state through update-UI events (the menus and the
+  // toolbar hold plain commands; the camera's pop-up menu is built with its
+  // checks set). Left on, the toolkit would send them to every window and
+  // every tool after each event, that is after every camera frame.
+  wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   SetMenuBar(CreateMainMenuBar());
   CreateStatusBar(1);
   BuildToolBar();

@@ -1,19 +1,49 @@
 #include "camera/preview_pane.h"
 
+#include <cairo.h>
+#include <dlfcn.h>
 #include <wx/dcclient.h>
-#include <wx/image.h>
+#include <wx/graphics.h>
+#include <wx/toplevel.h>
+
+#include <algorithm>
 
 #include "capture/capture_device.h"
 
 namespace qmr {
 
+namespace {
+
+// Gives the pane its own X window. Otherwise the toolkit draws the pane as
+// part of its parent, and every new frame makes the parent repaint its whole
+// decoration (pane captions, borders, their style look-ups), which costs
+// more than the picture itself. The call is looked up at run time so that
+// nothing more than the toolkit's own libraries is linked; without it the
+// pane still works, only dearer.
+void MakeNativeWindow(wxWindow& window) {
+#ifdef __WXGTK3__
+  using EnsureNative = void (*)(GdkWindow*);
+  static const auto ensureNative =
+      reinterpret_cast<EnsureNative>(dlsym(RTLD_DEFAULT, "gdk_window_ensure_native"));
+  if (GdkWindow* w = window.GTKGetDrawingWindow(); w != nullptr && ensureNative != nullptr) {
+    ensureNative(w);
+  }
+#else
+  (void)window;
+#endif
+}
+
+}  // namespace
+
+void PreviewPane::SurfaceFree::operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+
 PreviewPane::PreviewPane(wxWindow* parent)
     : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE),
       refreshPending_(std::make_shared<std::atomic<bool>>(false)) {
-  // Every paint covers the whole client area, so no background erase.
+  // Every paint covers the whole update area (picture and bars), so no
+  // background erase.
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetBackgroundColour(*wxBLACK);
-  stampFont_ = wxFont(wxFontInfo(wxSize(0, 15)).Family(wxFONTFAMILY_TELETYPE));
   Bind(wxEVT_PAINT, &PreviewPane::OnPaint, this);
   Bind(wxEVT_SIZE, &PreviewPane::OnSize, this);
 }
@@ -23,6 +53,8 @@ PreviewPane::~PreviewPane() { Detach(); }
 bool PreviewPane::Attach(CaptureDevice& device) {
   Detach();
   renderer_ = &device.Preview();
+  const wxSize client = GetClientSize();
+  renderer_->SetPaneSize(client.x, client.y);
   // The callback owns a reference to the flag, so it stays valid even if a
   // callback is still on its way when the pane goes (Detach waits for the
   // renderer, and wx drops the queued call together with the window).
@@ -31,7 +63,7 @@ bool PreviewPane::Attach(CaptureDevice& device) {
     if (pending->exchange(true)) return;
     CallAfter([this] {
       refreshPending_->store(false);
-      Refresh(false);
+      FrameWaiting();
     });
   });
 }
@@ -42,50 +74,144 @@ void PreviewPane::Detach() {
   renderer_ = nullptr;
 }
 
+void PreviewPane::FrameWaiting() {
+  if (renderer_ == nullptr) return;
+  if (!nativeWindow_ && IsShownOnScreen()) {
+    MakeNativeWindow(*this);
+    nativeWindow_ = true;
+  }
+  const wxTopLevelWindow* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
+  if (!IsShownOnScreen() || (top != nullptr && top->IsIconized())) {
+    // Nothing to see: the frame thread stops converting until the next
+    // paint (the window shown or restored again).
+    renderer_->SetVisible(false);
+    return;
+  }
+  const PictureRect area = PictureArea();
+  if (area.width > 0 && frame_.width > 0) {
+    RefreshRect(wxRect(area.x, area.y, area.width, area.height), false);
+  } else {
+    Refresh(false);
+  }
+}
+
 void PreviewPane::OnSize(wxSizeEvent& event) {
+  if (renderer_ != nullptr) {
+    const wxSize client = GetClientSize();
+    renderer_->SetPaneSize(client.x, client.y);
+  }
   Refresh(false);
   event.Skip();
+}
+
+PictureRect PreviewPane::PictureArea() const {
+  const wxSize client = GetClientSize();
+  return FitPicture(frame_.width, frame_.height, client.x, client.y);
+}
+
+bool PreviewPane::UpdateSurface() {
+  // frame_'s previous buffer went back to the renderer: never draw it again.
+  surface_ = nullptr;
+  const int width = frame_.width, height = frame_.height;
+  if (width <= 0 || height <= 0 ||
+      frame_.pixels.size() < static_cast<std::size_t>(width) * 4 * height ||
+      cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width) != width * 4) {
+    return false;
+  }
+  std::uint8_t* data = frame_.pixels.data();
+  Surface* found = nullptr;
+  for (Surface& s : surfaces_) {
+    if (s.surface && s.data == data && s.width == width && s.height == height) found = &s;
+  }
+  if (found == nullptr) {
+    found = &surfaces_[nextSurface_];
+    nextSurface_ = (nextSurface_ + 1) % kSurfaces;
+    found->surface.reset(
+        cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, width, height, width * 4));
+    ++surfacesMade_;
+    if (cairo_surface_status(found->surface.get()) != CAIRO_STATUS_SUCCESS) {
+      found->surface.reset();
+      return false;
+    }
+    found->data = data;
+    found->width = width;
+    found->height = height;
+  }
+  // The frame thread wrote new pixels since the surface was last drawn.
+  cairo_surface_mark_dirty(found->surface.get());
+  surface_ = found->surface.get();
+  surfaceWidth_ = width;
+  surfaceHeight_ = height;
+  return true;
 }
 
 void PreviewPane::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
   const wxSize client = GetClientSize();
   bool showStamp = false;
-  wxColour stampColour(255, 0, 0);
-  bool newFrame = false;
+  Rgb stampColour{255, 0, 0};
   if (renderer_ != nullptr) {
-    if (renderer_->TakeFrame(frame_)) {
-      newFrame = true;
-      ++paintedFrames_;
-    }
+    // Painting means the pane is on screen: frames are wanted again.
+    renderer_->SetVisible(true);
+    if (renderer_->TakeFrame(frame_) && UpdateSurface()) ++paintedFrames_;
     showStamp = renderer_->ShowTimeStamp();
-    const Rgb c = renderer_->TextColour();
-    stampColour.Set(c.red, c.green, c.blue);
+    stampColour = renderer_->TextColour();
   }
-  const bool frameValid =
-      frame_.width > 0 && frame_.height > 0 &&
-      frame_.rgb.size() >= static_cast<size_t>(frame_.width) * frame_.height * 3;
-  if (!frameValid || client.x <= 0 || client.y <= 0) {
+  wxGraphicsContext* gc = dc.GetGraphicsContext();
+  cairo_t* cr = gc != nullptr ? static_cast<cairo_t*>(gc->GetNativeContext()) : nullptr;
+  const PictureRect area = PictureArea();
+  if (cr == nullptr || !surface_ || area.width <= 0 || client.x <= 0 || client.y <= 0) {
     dc.SetBackground(*wxBLACK_BRUSH);
     dc.Clear();
     return;
   }
-  if (newFrame || !scaled_.IsOk() || scaled_.GetSize() != client) {
-    // Scaling the image before it becomes a bitmap is about ten times
-    // cheaper than a scaled draw of the full-size bitmap. The image borrows
-    // the frame's bytes.
-    wxImage image(frame_.width, frame_.height, frame_.rgb.data(), true);
-    scaled_ = client == image.GetSize()
-                  ? wxBitmap(image)
-                  : wxBitmap(image.Scale(client.x, client.y, wxIMAGE_QUALITY_NEAREST));
+  cairo_save(cr);
+  // The bars: the client area minus the picture.
+  const wxColour bars = GetBackgroundColour();
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+  cairo_rectangle(cr, 0, 0, client.x, client.y);
+  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+  cairo_set_source_rgb(cr, bars.Red() / 255.0, bars.Green() / 255.0, bars.Blue() / 255.0);
+  cairo_fill(cr);
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+
+  // The picture, normally already at its size; while the pane is being
+  // resized a frame made for the old size is stretched once.
+  cairo_save(cr);
+  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+  cairo_clip(cr);
+  cairo_translate(cr, area.x, area.y);
+  if (surfaceWidth_ != area.width || surfaceHeight_ != area.height) {
+    cairo_scale(cr, static_cast<double>(area.width) / surfaceWidth_,
+                static_cast<double>(area.height) / surfaceHeight_);
   }
-  dc.DrawBitmap(scaled_, 0, 0);
+  cairo_set_source_surface(cr, surface_, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_FAST);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr);
+  cairo_restore(cr);
+
   if (showStamp && !frame_.stampText.empty()) {
-    dc.SetFont(stampFont_);
-    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    dc.SetTextForeground(stampColour);
-    dc.DrawText(wxString::FromUTF8(frame_.stampText), 0, 0);
+    // Fixed-pitch text sized with the picture (15 px on a 240-row picture),
+    // on a translucent dark box so that it reads on bright and dark scenes.
+    const double size = std::clamp(area.height / 16.0, 9.0, 48.0);
+    cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, size);
+    cairo_font_extents_t font;
+    cairo_font_extents(cr, &font);
+    cairo_text_extents_t text;
+    cairo_text_extents(cr, frame_.stampText.c_str(), &text);
+    const double pad = std::max(1.0, size / 6.0);
+    cairo_rectangle(cr, area.x, area.y, std::min<double>(text.x_advance + 2 * pad, area.width),
+                    std::min<double>(font.ascent + font.descent + 2 * pad, area.height));
+    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
+    cairo_fill(cr);
+    cairo_move_to(cr, area.x + pad, area.y + pad + font.ascent);
+    cairo_set_source_rgb(cr, stampColour.red / 255.0, stampColour.green / 255.0,
+                         stampColour.blue / 255.0);
+    cairo_show_text(cr, frame_.stampText.c_str());
   }
+  cairo_restore(cr);
 }
 
 }  // namespace qmr

@@ -1,18 +1,23 @@
 // The live picture of one camera: paints the newest frame the capture device
-// handed over, scaled to the client area, with the time stamp at the top
-// left. The frame thread only announces a new frame; the pane takes it when
-// it paints, so a busy user interface drops frames instead of queueing them.
+// handed over, as large as fits the client area with its aspect ratio kept
+// (bars in the background colour fill the rest), with the time stamp at the
+// top left of the picture. The frame thread scales each frame to the pane's
+// size and only announces it; the pane copies it into its one image surface
+// (made again only when the picture size changes) and repaints the picture
+// area, so a busy user interface drops frames instead of queueing them. While
+// the pane is hidden or its window minimised, frames are not converted.
 #pragma once
 
-#include <wx/bitmap.h>
-#include <wx/font.h>
 #include <wx/window.h>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "capture/preview_renderer.h"
+
+typedef struct _cairo_surface cairo_surface_t;
 
 namespace qmr {
 
@@ -32,21 +37,48 @@ class PreviewPane : public wxWindow {
   std::uint64_t PaintedFrames() const { return paintedFrames_; }
   const std::string& LastStamp() const { return frame_.stampText; }
   bool HasPicture() const { return frame_.width > 0; }
+  // Times the image surface was made (tests: only when the picture size
+  // changes).
+  std::uint64_t SurfacesMade() const { return surfacesMade_; }
 
  private:
+  struct SurfaceFree {
+    void operator()(cairo_surface_t* s) const;
+  };
+
   void OnPaint(wxPaintEvent& event);
   void OnSize(wxSizeEvent& event);
-  // Frame thread: a frame waits in the renderer.
+  // User-interface thread: a frame waits in the renderer.
   void FrameWaiting();
+  // Points the picture at an image surface over frame_'s pixels (no copy),
+  // making one only for a buffer not seen before.
+  bool UpdateSurface();
+  // Where the current picture goes in the client area.
+  PictureRect PictureArea() const;
 
   PreviewRenderer* renderer_ = nullptr;
   // The frame on screen; its buffer is swapped with the renderer's, so
   // frames of the same size reuse memory.
   PreviewFrame frame_;
-  // The frame scaled to the client area, kept for repaints without a new frame.
-  wxBitmap scaled_;
-  wxFont stampFont_;
+  // Image surfaces drawn straight from the pixel buffers that circulate
+  // between the frame thread and the pane (three of them), each kept while
+  // its buffer keeps its place and size. Only the one over frame_'s buffer
+  // is ever drawn: the others' buffers may be written by the frame thread.
+  struct Surface {
+    const std::uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<cairo_surface_t, SurfaceFree> surface;
+  };
+  static constexpr int kSurfaces = 3;
+  Surface surfaces_[kSurfaces];
+  int nextSurface_ = 0;                 // the slot a new surface replaces
+  cairo_surface_t* surface_ = nullptr;  // over frame_'s pixels, or none
+  int surfaceWidth_ = 0;
+  int surfaceHeight_ = 0;
+  bool nativeWindow_ = false;
   std::uint64_t paintedFrames_ = 0;
+  std::uint64_t surfacesMade_ = 0;
   // Shared with the frame thread's callback: a repaint is already asked for.
   std::shared_ptr<std::atomic<bool>> refreshPending_;
 };

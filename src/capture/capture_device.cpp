@@ -301,20 +301,56 @@ bool CaptureDevice::CopySample(const std::uint8_t* topDownBgr, int width, int he
   return true;
 }
 
-void CaptureDevice::OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) {
-  if (state.load() != kStateRunning || frameThread_.load() == 0) return;
-  std::unique_lock<std::mutex> lock(sampleMutex_);
-  if (quit_) return;
+bool CaptureDevice::SampleSlotFree(std::unique_lock<std::mutex>& lock) {
+  if (quit_) return false;
   if (busy.load()) {
     // Leisurely: the stream is as good as paused while the frame thread
     // works, so the sample is dropped. High speed: give the frame thread up
     // to one frame interval to finish rather than lose the sample.
-    if (!highSpeed.load()) return;
+    if (!highSpeed.load()) return false;
     const int interval = 1000 / SaneRate(frameRate.load());
     sampleTaken_.wait_for(lock, std::chrono::milliseconds(interval),
                           [&] { return !busy.load() || quit_; });
-    if (busy.load() || quit_) return;
+    if (busy.load() || quit_) return false;
   }
+  return true;
+}
+
+std::uint8_t* CaptureDevice::BeginSample(int width, int height) {
+  if (state.load() != kStateRunning || frameThread_.load() == 0) return nullptr;
+  if (width <= 0 || height <= 0 || (width & 3) != 0) return nullptr;
+  const std::int64_t size = static_cast<std::int64_t>(width) * 3 * height;
+  if (size > 0x7FFFFFFF - ByteBuffer::kSlack) return nullptr;
+  std::unique_lock<std::mutex> lock(sampleMutex_);
+  if (!SampleSlotFree(lock)) return nullptr;
+  if (sample_.Capacity() < size && !sample_.Allocate(static_cast<std::int32_t>(size), false)) {
+    return nullptr;
+  }
+  // busy stays clear until EndSample: the frame thread does not read the
+  // sample buffer meanwhile, and only this (the streaming) thread writes it.
+  directSample_ = true;
+  directHeader_ = MakeRgb24Header(width, height);
+  sample_.SetLength(static_cast<std::int32_t>(size));
+  return sample_.Data();
+}
+
+void CaptureDevice::EndSample(bool filled) {
+  std::unique_lock<std::mutex> lock(sampleMutex_);
+  if (!directSample_) return;
+  directSample_ = false;
+  if (!filled || quit_) return;
+  sampleHeader_ = directHeader_;
+  lastHeader_ = sampleHeader_;
+  busy.store(true);
+  samplePending_ = true;
+  lock.unlock();
+  sampleReady_.notify_one();
+}
+
+void CaptureDevice::OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) {
+  if (state.load() != kStateRunning || frameThread_.load() == 0) return;
+  std::unique_lock<std::mutex> lock(sampleMutex_);
+  if (!SampleSlotFree(lock)) return;
   if (!CopySample(topDownBgr, width, height, stride)) return;
   lastHeader_ = sampleHeader_;
   busy.store(true);
@@ -360,14 +396,6 @@ void CaptureDevice::ProcessSample() {
   const std::uint8_t* pixels = sample_.Data();
   const SystemTime now = GetLocalTime();
   const bool requested = frameRequested.load();
-  if (requested || IsDetecting()) frameBuffer_.StoreFrame(pixels, header, now);
-  if (requested) {
-    {
-      std::lock_guard<std::mutex> lock(requestMutex_);
-      frameRequested.store(false);
-    }
-    requestDone_.notify_all();
-  }
   const std::string stamp = FormatStampText(now);
   preview_.Present(pixels, header.width, header.height, stamp);
   if (recording.load()) {
@@ -381,6 +409,17 @@ void CaptureDevice::ProcessSample() {
       const std::string message = recorder_.Message();
       ReportWriteFailure(message, message);
     }
+  }
+  // Last, since the frame's pixels leave the sample buffer here: the frame
+  // buffer takes the block and hands back its previous one for the next
+  // sample, so storing costs no copy.
+  if (requested || IsDetecting()) frameBuffer_.SwapIn(sample_, header, now);
+  if (requested) {
+    {
+      std::lock_guard<std::mutex> lock(requestMutex_);
+      frameRequested.store(false);
+    }
+    requestDone_.notify_all();
   }
   processedFrames_.fetch_add(1);
 }

@@ -1,9 +1,9 @@
-// One opened camera. Its source delivers pictures on a streaming thread; the
-// device copies each into its sample buffer (flipping it to bottom-up) and
-// wakes its frame thread, which stamps the local time, hands the picture to
-// the preview, compresses and writes it while a manual recording runs, and
-// stores it into the FrameBuffer when a frame was requested or the motion
-// detector runs.
+// One opened camera. Its source delivers pictures on a streaming thread into
+// the device's sample buffer, bottom-up (a decoding source converts straight
+// into it; others are copied and flipped), and wakes its frame thread, which
+// stamps the local time, hands the picture to the preview, compresses and
+// writes it while a manual recording runs, and moves it (without a copy) into
+// the FrameBuffer when a frame was requested or the motion detector runs.
 //
 // Calling order: construct, Open (on failure destroy), AttachWindow, apply
 // properties and format, Start. To change the format: Stop, SetFormat,
@@ -123,6 +123,12 @@ class CaptureDevice : private SampleSink {
 
  private:
   void OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) override;
+  std::uint8_t* BeginSample(int width, int height) override;
+  void EndSample(bool filled) override;
+  bool TakesDirectSamples() const override { return true; }
+  // Waits (high speed) or gives up (leisurely) while the frame thread is
+  // busy; with lock held. False when the sample is to be dropped.
+  bool SampleSlotFree(std::unique_lock<std::mutex>& lock);
   void OnSourceEnded(const std::string& reason) override;
   static void FrameThreadMain(void* argument);
   void FrameThread();
@@ -143,6 +149,10 @@ class CaptureDevice : private SampleSink {
   ByteBuffer sample_;
   BitmapInfoHeader sampleHeader_;
   bool samplePending_ = false;
+  // A source is writing straight into sample_ (between BeginSample and
+  // EndSample; streaming thread only).
+  bool directSample_ = false;
+  BitmapInfoHeader directHeader_;
   bool quit_ = false;
   // The format of the last sample taken (valid once width > 0).
   BitmapInfoHeader lastHeader_;

@@ -1,5 +1,7 @@
 #include "capture/frame_buffer.h"
 
+#include <utility>
+
 namespace qmr {
 
 bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader& header,
@@ -10,6 +12,14 @@ bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader&
   frame_.captureTime = captureTime;
   frame_.header = header;
   return true;
+}
+
+void FrameBuffer::SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header,
+                         const SystemTime& captureTime) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::swap(frame_.pixels, pixels);
+  frame_.captureTime = captureTime;
+  frame_.header = header;
 }
 
 bool FrameBuffer::CopyLocked(VideoFrame& frame) const {

@@ -24,6 +24,11 @@ class FrameBuffer {
   bool StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader& header,
                   const SystemTime& captureTime);
 
+  // Frame thread: takes the pixel block of pixels (bottom-up BGR24 of
+  // header's size) without copying it; pixels gets the block held before
+  // (possibly empty), to be filled with a later frame.
+  void SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header, const SystemTime& captureTime);
+
   // Consumers: copy the held frame into frame unless both carry the same
   // capture time (then false, frame untouched). Also false while nothing has
   // been stored yet.

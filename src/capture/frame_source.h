@@ -21,6 +21,16 @@ class SampleSink {
   // pixels, top row first, rows stride bytes apart. The data is only valid
   // during the call.
   virtual void OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) = 0;
+  // The copy-free way for a source that converts its pictures anyway:
+  // BeginSample returns where to write the next picture (width * 3 bytes per
+  // row, no padding, rows bottom-up) or null when the sink does not want it
+  // now (the source then skips its conversion); after a non-null answer the
+  // source must call EndSample, with filled false when the conversion
+  // failed. width must be a multiple of 4. Sinks that return null here
+  // always get their pictures through OnSample.
+  virtual std::uint8_t* BeginSample(int /*width*/, int /*height*/) { return nullptr; }
+  virtual void EndSample(bool /*filled*/) {}
+  virtual bool TakesDirectSamples() const { return false; }
   // The source stopped delivering for good (device gone, stream ended and
   // could not be reopened); called once, on the streaming thread.
   virtual void OnSourceEnded(const std::string& reason) = 0;

@@ -1,13 +1,13 @@
 // The hand-off of the newest frame from a camera's frame thread to its
-// preview pane. The frame thread converts each processed frame to top-down
-// RGB and leaves it here with its time-stamp text; the pane is told through
-// the notify callback and takes the frame when it paints. At most one frame
-// is pending: a newer frame replaces one that was not taken yet, so a slow
-// user interface drops frames instead of queueing them.
-//
-// The pane draws the picture scaled to its client area and, when
-// ShowTimeStamp() is on, the stamp text at the top-left corner in
-// TextColour(), fixed-pitch, 15 px, no background box.
+// preview pane. The frame thread scales each processed frame straight to the
+// size the pane shows it at (keeping its aspect ratio), turning the bottom-up
+// BGR24 rows into top-down 32-bit pixels in the same pass, and leaves it here
+// with its time-stamp text; the pane is told through the notify callback and
+// takes the frame when it paints. At most one frame is pending: a newer frame
+// replaces one that was not taken yet, so a slow user interface drops frames
+// instead of queueing them. The buffers circulate between the frame thread
+// and the pane, so once they have grown to the picture size nothing is
+// allocated per frame.
 #pragma once
 
 #include <atomic>
@@ -21,13 +21,23 @@
 
 namespace qmr {
 
-// One frame ready for painting.
+// One frame ready for painting: top-down, 4 bytes per pixel in the order
+// blue, green, red, unused (a native-endian 0x00RRGGBB word on little-endian
+// machines, the layout of a 24-bit image surface), width * 4 bytes per row.
 struct PreviewFrame {
-  std::vector<std::uint8_t> rgb;  // top-down, width * 3 bytes per row
+  std::vector<std::uint8_t> pixels;
   int width = 0;
   int height = 0;
   std::string stampText;  // "%02d/%02d %02d:%02d:%02d:%03d"
 };
+
+// Where a picture of sourceWidth x sourceHeight goes in a pane of paneWidth
+// x paneHeight: as large as fits with its aspect ratio kept, centred, the
+// rest of the pane left for bars. Empty (all 0) when any size is not positive.
+struct PictureRect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+PictureRect FitPicture(int sourceWidth, int sourceHeight, int paneWidth, int paneHeight);
 
 class PreviewRenderer {
  public:
@@ -44,14 +54,26 @@ class PreviewRenderer {
   void SetNotify(std::function<void()> notify);
   bool Attached() const { return attached_.load(); }
 
+  // The pane's client size; frames are scaled to fit it. 0 x 0 (the start):
+  // frames keep their own size.
+  void SetPaneSize(int width, int height);
+  // While the pane is hidden or its window minimised, frames are not
+  // converted at all.
+  void SetVisible(bool visible) { visible_.store(visible); }
+  bool Visible() const { return visible_.load(); }
+
   // Painter (user-interface thread): swaps the pending frame into out (out's
   // old buffer is recycled for a later frame, so nothing is allocated per
   // frame) and returns true; false when no frame is pending (out untouched).
   bool TakeFrame(PreviewFrame& out);
 
   // Frame thread: offers one bottom-up BGR24 frame (rows of width * 3 bytes).
-  // Does nothing while no pane is attached.
+  // Does nothing while no pane is attached or the pane is hidden.
   void Present(const std::uint8_t* bottomUpBgr, int width, int height, const std::string& stamp);
+
+  // Times a pixel buffer had to grow (tests: stays put once frames and pane
+  // keep their size).
+  std::uint64_t BufferGrowths() const { return growths_.load(); }
 
   // Time-stamp look, written by the user-interface thread at any time.
   void SetTextColour(const Rgb& colour);
@@ -60,14 +82,24 @@ class PreviewRenderer {
   bool ShowTimeStamp() const { return showTimeStamp_.load(); }
 
  private:
+  // Nearest-pixel scaling of the bottom-up BGR24 source into work_.
+  void Scale(const std::uint8_t* bottomUpBgr, int width, int height, int outWidth, int outHeight);
+
   std::mutex notifyMutex_;  // held while the callback runs and while it is replaced
   std::function<void()> notify_;
   std::atomic<bool> attached_{false};
+  std::atomic<std::uint64_t> paneSize_{0};  // width << 32 | height
+  std::atomic<bool> visible_{true};
 
   std::mutex frameMutex_;
   PreviewFrame pending_;
   bool hasPending_ = false;
   PreviewFrame work_;  // filled outside the lock, then swapped in
+  // Frame thread: byte offset of the source pixel of every output column,
+  // kept while the sizes stay the same.
+  std::vector<std::uint32_t> columns_;
+  int columnsFor_[2] = {0, 0};  // source width, output width of columns_
+  std::atomic<std::uint64_t> growths_{0};
 
   std::atomic<std::uint32_t> colour_{0x0000FF};  // red in the low byte
   std::atomic<bool> showTimeStamp_{true};

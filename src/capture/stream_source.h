@@ -73,6 +73,10 @@ class StreamSource : public FrameSource {
   int nativeWidth_ = 0, nativeHeight_ = 0, nativeRate_ = 0;
   int wantedWidth_ = 0, wantedHeight_ = 0, wantedRate_ = 0;
 
+  // Streaming thread only: pictures decoded since Start, and when the first was.
+  std::uint64_t decoded_ = 0;
+  std::int64_t firstDecodeMs_ = 0;
+
   SampleSink* sink_ = nullptr;
   std::atomic<bool> stop_{false};
   ThreadHandle thread_{0};

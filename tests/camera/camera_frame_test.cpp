@@ -1,9 +1,11 @@
 #include "camera/camera_frame.h"
 
 #include <gtest/gtest.h>
+#include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/timer.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -106,6 +108,44 @@ TEST_F(CameraFrameTest, TwoCamerasShowLivePicturesAndOneCloses) {
   ASSERT_TRUE(again);
   EXPECT_TRUE(second.inUse);
   EXPECT_TRUE(test::PumpUntil([&] { return ShowsFrames(again, 1); }, 5000));
+}
+
+TEST_F(CameraFrameTest, WidePictureInA4To3PaneShowsBarsNotASqueezedPicture) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  entry.source = "pattern 320x180@25";
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  PreviewPane* pane = window->Preview();
+  pane->SetSize(0, 0, 400, 300);
+  ASSERT_TRUE(test::PumpUntil([&] { return ShowsFrames(window, 5); }, 5000));
+  const std::uint64_t surfaces = pane->SurfacesMade();
+  test::PumpUntil([&] { return ShowsFrames(window, 15); }, 3000);
+  ASSERT_EQ(pane->GetClientSize(), wxSize(400, 300));
+  // One image surface for the pane while its size stays.
+  EXPECT_EQ(pane->SurfacesMade(), surfaces);
+
+  // What is on the screen, read back from the X server.
+  const wxPoint at = pane->GetScreenPosition();
+  const std::string shot = folder_.Path() + "/pane.png";
+  const std::string cmd = "/usr/bin/import -window root -crop 400x300+" + std::to_string(at.x) +
+                          "+" + std::to_string(at.y) + " +repage '" + shot + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  wxImage image;
+  ASSERT_TRUE(image.LoadFile(shot, wxBITMAP_TYPE_PNG));
+  ASSERT_EQ(image.GetWidth(), 400);
+  auto dark = [&](int x, int y) {
+    return image.GetRed(x, y) + image.GetGreen(x, y) + image.GetBlue(x, y) < 30;
+  };
+  // 16:9 in 400 x 300: the picture is 400 x 225 from row 37; black bars
+  // above and below, the picture between (the pattern has no black).
+  for (int x : {10, 200, 390}) {
+    EXPECT_TRUE(dark(x, 5)) << x;
+    EXPECT_TRUE(dark(x, 30)) << x;
+    EXPECT_TRUE(dark(x, 270)) << x;
+    EXPECT_TRUE(dark(x, 295)) << x;
+    EXPECT_FALSE(dark(x, 150)) << x;
+    EXPECT_FALSE(dark(x, 250)) << x;
+  }
 }
 
 TEST_F(CameraFrameTest, StoredSettingsApplyAtStartAndDetectStartsWithIt) {

@@ -136,11 +136,11 @@ TEST_F(CaptureDeviceTest, PreviewKeepsOnlyTheNewestFrameAndPropertiesChangeThePi
   ASSERT_TRUE(device->Preview().TakeFrame(shown));
   EXPECT_EQ(shown.width, 160);
   EXPECT_EQ(shown.height, 120);
-  EXPECT_EQ(shown.rgb.size(), 160u * 120 * 3);
+  EXPECT_EQ(shown.pixels.size(), 160u * 120 * 4);
   EXPECT_EQ(shown.stampText.size(), 18u);  // "MM/DD hh:mm:ss:mmm"
-  // The pattern's sky is at the top: the preview is top-down RGB (blue
-  // strongest there).
-  EXPECT_GT(shown.rgb[2], shown.rgb[0]);
+  // The pattern's sky is at the top: the preview is top-down blue, green,
+  // red, unused (blue strongest there).
+  EXPECT_GT(shown.pixels[0], shown.pixels[2]);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_GE(notified.load(), 2);  // taking the frame re-arms the notify
 
@@ -403,6 +403,31 @@ TEST_F(CaptureDeviceTest, CamerasThatCannotOpenAreLoggedAndFifosNeverBlock) {
   EXPECT_FALSE(missing.Open(entry));
   EXPECT_NE(ReadLog().find("Camera Junk could not be opened: " + entry.source + ": "),
             std::string::npos);
+}
+
+TEST_F(CaptureDeviceTest, FileCameraDecodesStraightIntoABottomUpFrame) {
+  // Top half white, bottom half black: the frame's first stored row is the
+  // picture's bottom.
+  const std::string file = dir_ + "/halves.avi";
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i "
+                          "'color=c=white:s=320x120:r=25,pad=320:240:0:0:black' -t 1 "
+                          "-c:v mjpeg -pix_fmt yuvj420p '" + file + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  CameraEntry entry;
+  entry.name = "Halves   NO.1";
+  entry.kind = SourceKind::Stream;
+  entry.source = file;
+  CaptureDevice device;
+  ASSERT_TRUE(device.Open(entry));
+  ASSERT_TRUE(device.Start());
+  VideoFrame frame;
+  ASSERT_TRUE(device.RequestFrame(frame));
+  ASSERT_EQ(frame.pixels.Length(), 320 * 240 * 3);
+  const std::uint8_t* bottomRow = frame.pixels.Data();
+  const std::uint8_t* topRow = frame.pixels.Data() + 320 * 3 * 239;
+  EXPECT_LT(bottomRow[160 * 3], 30);
+  EXPECT_GT(topRow[160 * 3], 225);
+  device.Stop();
 }
 
 TEST_F(CaptureDeviceTest, NetworkCameraNeverBlocksOpenOrStop) {

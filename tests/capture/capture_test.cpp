@@ -9,6 +9,7 @@
 #include "capture/enumerate_devices.h"
 #include "capture/frame_buffer.h"
 #include "capture/pattern_source.h"
+#include "capture/preview_renderer.h"
 #include "capture/video_frame.h"
 #include "config/ini_file.h"
 
@@ -139,6 +140,103 @@ TEST(FrameBuffer, CopiesOnlyNewerFrames) {
   EXPECT_EQ(consumer.captureTime.milliseconds, 43);
 
   EXPECT_FALSE(buffer.StoreFrame(nullptr, c.header, c.captureTime));
+
+  // The frame thread's way: the block moves in, the previous one comes back
+  // for the next sample; consumers see the new frame as with a copy.
+  VideoFrame d = MakeFrame(8, 4, 44);
+  d.pixels.Data()[2] = 0x22;
+  const std::uint8_t* block = d.pixels.Data();
+  buffer.SwapIn(d.pixels, d.header, d.captureTime);
+  EXPECT_NE(d.pixels.Data(), block);
+  EXPECT_EQ(d.pixels.Length(), 16 * 8 * 3);  // c's block, reusable
+  ASSERT_TRUE(buffer.CopyIfNewer(consumer));
+  EXPECT_EQ(consumer.Width(), 8);
+  EXPECT_EQ(consumer.pixels.Length(), 8 * 4 * 3);
+  EXPECT_EQ(consumer.pixels.Data()[2], 0x22);
+  EXPECT_FALSE(buffer.CopyIfNewer(consumer));
+}
+
+TEST(PreviewRenderer, PicturesKeepTheirAspectRatioInThePane) {
+  // 16:9 in 4:3: bars above and below; 4:3 in a wide pane: bars at the sides.
+  const PictureRect wide = FitPicture(1280, 720, 400, 300);
+  EXPECT_EQ(wide.width, 400);
+  EXPECT_EQ(wide.height, 225);
+  EXPECT_EQ(wide.x, 0);
+  EXPECT_EQ(wide.y, 37);
+  const PictureRect tall = FitPicture(640, 480, 800, 290);
+  EXPECT_EQ(tall.height, 290);
+  EXPECT_EQ(tall.width, 387);
+  EXPECT_EQ(tall.x, (800 - 387) / 2);
+  const PictureRect same = FitPicture(640, 480, 640, 480);
+  EXPECT_EQ(same.width, 640);
+  EXPECT_EQ(same.height, 480);
+  // Degenerate sizes give nothing to draw, never a division by zero.
+  EXPECT_EQ(FitPicture(0, 480, 400, 300).width, 0);
+  EXPECT_EQ(FitPicture(640, 480, 0, 300).width, 0);
+  // An extreme strip still gets at least one pixel.
+  EXPECT_EQ(FitPicture(4096, 4, 100, 100).height, 1);
+}
+
+TEST(PreviewRenderer, ScalesToThePaneTopDownAndAllocatesNothingPerFrame) {
+  // 8 x 4 bottom-up source: the top two picture rows (stored last) are red,
+  // the rest blue; the two left columns of every row are green.
+  constexpr int kW = 8, kH = 4;
+  std::vector<std::uint8_t> bgr(kW * 3 * kH, 0);
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      std::uint8_t* p = bgr.data() + (y * kW + x) * 3;
+      if (x < 2) {
+        p[1] = 255;
+      } else if (y >= kH - 2) {
+        p[2] = 255;
+      } else {
+        p[0] = 255;
+      }
+    }
+  }
+  PreviewRenderer renderer;
+  PreviewFrame shown;
+  renderer.Present(bgr.data(), kW, kH, "x");
+  EXPECT_FALSE(renderer.TakeFrame(shown));  // no pane attached: nothing done
+  int notified = 0;
+  renderer.SetNotify([&] { ++notified; });
+  renderer.SetPaneSize(4, 8);  // a tall pane: the picture is 4 x 2, bars above and below
+  renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:000");
+  ASSERT_TRUE(renderer.TakeFrame(shown));
+  EXPECT_EQ(notified, 1);
+  ASSERT_EQ(shown.width, 4);
+  ASSERT_EQ(shown.height, 2);
+  ASSERT_EQ(shown.pixels.size(), 4u * 2 * 4);
+  EXPECT_EQ(shown.stampText, "12/09 06:00:00:000");
+  const std::uint8_t* top = shown.pixels.data();
+  const std::uint8_t* bottom = shown.pixels.data() + 4 * 4;
+  EXPECT_EQ(top[0 * 4 + 1], 255);  // green left column
+  EXPECT_EQ(top[2 * 4 + 2], 255);  // red top row (blue, green, red, unused)
+  EXPECT_EQ(top[2 * 4 + 0], 0);
+  EXPECT_EQ(bottom[2 * 4 + 0], 255);  // blue below
+  EXPECT_EQ(bottom[2 * 4 + 2], 0);
+
+  // Frames of one size in one pane circulate three buffers (the frame
+  // thread's, the pending one and the pane's): after that, no growth.
+  for (int i = 0; i < 3; ++i) {
+    renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:001");
+    renderer.TakeFrame(shown);
+  }
+  const auto growths = renderer.BufferGrowths();
+  for (int i = 0; i < 100; ++i) {
+    renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:002");
+    if (i % 3 == 0) renderer.TakeFrame(shown);
+  }
+  EXPECT_EQ(renderer.BufferGrowths(), growths);
+
+  // Hidden: nothing is converted and no repaint is asked for.
+  renderer.TakeFrame(shown);
+  renderer.SetVisible(false);
+  const int before = notified;
+  renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:003");
+  EXPECT_FALSE(renderer.TakeFrame(shown));
+  EXPECT_EQ(notified, before);
+  renderer.SetNotify({});
 }
 
 TEST(VideoFrame, ToImageMakesTopDownRgb) {
