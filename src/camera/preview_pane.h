@@ -47,6 +47,8 @@ class PreviewPane : public wxWindow {
   };
 
   void OnPaint(wxPaintEvent& event);
+  // The picture, its bars and its stamp onto dc.
+  void Draw(wxDC& dc);
   void OnSize(wxSizeEvent& event);
   // User-interface thread: a frame waits in the renderer.
   void FrameWaiting();
