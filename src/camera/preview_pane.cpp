@@ -87,12 +87,17 @@ void PreviewPane::FrameWaiting() {
     renderer_->SetVisible(false);
     return;
   }
-  const PictureRect area = PictureArea();
-  if (area.width > 0 && frame_.width > 0) {
-    RefreshRect(wxRect(area.x, area.y, area.width, area.height), false);
-  } else {
-    Refresh(false);
+  if (nativeWindow_ && frame_.width > 0) {
+    // Drawn at once onto the pane's own window: one pass of the event loop
+    // per frame instead of a second one for the toolkit's redraw.
+    if (renderer_->TakeFrame(frame_) && UpdateSurface()) {
+      ++paintedFrames_;
+      wxClientDC dc(this);
+      Draw(dc);
+    }
+    return;
   }
+  Refresh(false);
 }
 
 void PreviewPane::OnSize(wxSizeEvent& event) {
@@ -147,13 +152,19 @@ bool PreviewPane::UpdateSurface() {
 
 void PreviewPane::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
-  const wxSize client = GetClientSize();
-  bool showStamp = false;
-  Rgb stampColour{255, 0, 0};
   if (renderer_ != nullptr) {
     // Painting means the pane is on screen: frames are wanted again.
     renderer_->SetVisible(true);
     if (renderer_->TakeFrame(frame_) && UpdateSurface()) ++paintedFrames_;
+  }
+  Draw(dc);
+}
+
+void PreviewPane::Draw(wxDC& dc) {
+  const wxSize client = GetClientSize();
+  bool showStamp = false;
+  Rgb stampColour{255, 0, 0};
+  if (renderer_ != nullptr) {
     showStamp = renderer_->ShowTimeStamp();
     stampColour = renderer_->TextColour();
   }

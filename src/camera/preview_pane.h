@@ -2,10 +2,10 @@
 // handed over, as large as fits the client area with its aspect ratio kept
 // (bars in the background colour fill the rest), with the time stamp at the
 // top left of the picture. The frame thread scales each frame to the pane's
-// size and only announces it; the pane copies it into its one image surface
-// (made again only when the picture size changes) and repaints the picture
-// area, so a busy user interface drops frames instead of queueing them. While
-// the pane is hidden or its window minimised, frames are not converted.
+// size and only announces it; on the notice the pane takes the frame and
+// draws it at once from the frame's own pixel buffer (no copy), so a busy
+// user interface drops frames instead of queueing them. While the pane is
+// hidden or its window minimised, frames are not converted.
 #pragma once
 
 #include <wx/window.h>
@@ -47,6 +47,8 @@ class PreviewPane : public wxWindow {
   };
 
   void OnPaint(wxPaintEvent& event);
+  // The picture, its bars and its stamp onto dc.
+  void Draw(wxDC& dc);
   void OnSize(wxSizeEvent& event);
   // User-interface thread: a frame waits in the renderer.
   void FrameWaiting();
