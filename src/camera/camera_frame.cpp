@@ -390,7 +390,15 @@ void CameraFrame::SyncTitle() {
 
 void CameraFrame::SetTitleText(const wxString& title) {
   title_ = title;
-  host_.SetPaneTitle(this, title_);
+  host_.SetPaneTitle(this, motionMark_ ? title_ + MotionMarkText() : title_);
+}
+
+wxString CameraFrame::MotionMarkText() { return wxString::FromUTF8("  \u25cf motion"); }
+
+void CameraFrame::SetMotionMark(bool on) {
+  if (on == motionMark_) return;
+  motionMark_ = on;
+  SetTitleText(title_);
 }
 
 void CameraFrame::ShowDetectIcon(bool detecting) {

@@ -75,6 +75,11 @@ class CameraFrame : public wxPanel {
   // Puts the caption in line with the device (a format change that restarts
   // the device ends its recording).
   void SyncTitle();
+  // Marks the pane caption during a motion period (" ● motion" after the
+  // title); the user-interface thread only.
+  void SetMotionMark(bool on);
+  bool MotionMark() const { return motionMark_; }
+  static wxString MotionMarkText();
 
  private:
   void OnCommand(wxCommandEvent& event);
@@ -96,6 +101,7 @@ class CameraFrame : public wxPanel {
   PreviewPane* preview_ = nullptr;
   wxString title_;
   bool detectIcon_ = false;
+  bool motionMark_ = false;
   // Where the device's own recording errors go during the current SetRecord.
   bool interactiveRecord_ = true;
 };
