@@ -19,6 +19,7 @@
 #include "app/resource_images.h"
 #include "platform/audio_player.h"
 #include "camera/camera_frame.h"
+#include "camera/preview_pane.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/startup_dialog.h"
 #include "gui_test_support.h"
@@ -330,7 +331,10 @@ TEST_F(MainFrameTest, StartupOpensEveryCameraAndTilesThem) {
 // camera's pane caption carries the motion mark only during a motion period.
 TEST_F(MainFrameTest, StatusBarAndMotionMarkFollowTheCameras) {
   AudioPlayer::SetNoAudioDevice(false);
-  MainFrame& frame = Open(std::string(kTwoPatternCameras) + "\n[STORAGE]\nMINFREEMB=1\n");
+  MainFrame& frame = Open(std::string(kTwoPatternCameras) +
+                          "\n[STORAGE]\nMINFREEMB=1\n\n[Front   NO.1]\n"
+                          "SENSIBLE_ZONES=10,10,100,100$150,20,300,200\nMASK_ZONES=20,20,40,40\n"
+                          "ZONE_SIZE=320,240\n");
   ASSERT_EQ(frame.CameraWindows().size(), 2u);
   wxStatusBar* bar = frame.GetStatusBar();
   ASSERT_NE(bar, nullptr);
@@ -371,6 +375,12 @@ TEST_F(MainFrameTest, StatusBarAndMotionMarkFollowTheCameras) {
   first->Entry().inMotion.store(false);
   frame.RefreshStatus();
   EXPECT_EQ(frame.PaneManager().GetPane(first).caption, caption);
+
+  // "Show zones" hands the stored zones to the live picture, and clears them.
+  first->SetShowZones(true);
+  EXPECT_EQ(first->Preview()->OutlineCount(), 3u);
+  first->SetShowZones(false);
+  EXPECT_EQ(first->Preview()->OutlineCount(), 0u);
 
   EXPECT_EQ(MainFrame::FreeSpaceText(-1, 500), "Disk: free space unknown");
   EXPECT_EQ(MainFrame::FreeSpaceText(3ll << 30, 500), "Disk: 3.0 GB free");
