@@ -11,11 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
+#include <ctime>
 
 #include "app/command_ids.h"
 #include "app/help_window.h"

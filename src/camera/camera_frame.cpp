@@ -66,7 +66,8 @@ CameraFrame::CameraFrame(CameraHost& host, CameraEntry& entry)
   Bind(wxEVT_RIGHT_DOWN, &CameraFrame::OnRightDown, this);
   Bind(wxEVT_MENU, &CameraFrame::OnCommand, this, kIdRecord, kIdSchedule);
   Bind(wxEVT_MENU, &CameraFrame::OnCommand, this, kIdVideoProperty, kIdVideoFormat);
-  Bind(wxEVT_MENU, [this](wxCommandEvent&) { SetShowZones(!showZones_); }, kIdShowZones);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { SetShowZones(!showZones_); }, kIdShowZones);
   Bind(wxEVT_UPDATE_UI, &CameraFrame::OnUpdateUi, this, kIdRecord);
   Bind(wxEVT_UPDATE_UI, &CameraFrame::OnUpdateUi, this, kIdDetect);
 

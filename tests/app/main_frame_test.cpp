@@ -17,12 +17,12 @@
 
 #include "app/command_ids.h"
 #include "app/resource_images.h"
-#include "platform/audio_player.h"
 #include "camera/camera_frame.h"
 #include "camera/preview_pane.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/startup_dialog.h"
 #include "gui_test_support.h"
+#include "platform/audio_player.h"
 
 namespace qmr {
 namespace {
