@@ -159,7 +159,7 @@ TEST_F(MainFrameTest, MenusAndToolbarHoldTheCommandsInOrder) {
     EXPECT_EQ(tool->GetNormalBitmap().GetSize(), wxSize(32, 32));
   }
   ASSERT_NE(frame.GetStatusBar(), nullptr);
-  EXPECT_EQ(frame.GetStatusBar()->GetFieldsCount(), 1);
+  EXPECT_EQ(frame.GetStatusBar()->GetFieldsCount(), MainFrame::kStatusCount);
   EXPECT_TRUE(frame.GetIcons().GetIconCount() >= 2);
 }
 
