@@ -10,9 +10,12 @@
 #include <wx/utils.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
+#include <ctime>
 
 #include "app/command_ids.h"
 #include "app/help_window.h"
@@ -32,6 +35,7 @@
 #include "dialogs/motion_trigger_dialog.h"
 #include "dialogs/startup_dialog.h"
 #include "motion/alarm_sound.h"
+#include "platform/audio_player.h"
 #include "storage/storage_keeper.h"
 #include "storage/write_failure.h"
 #include "mqtt/mqtt_publisher.h"
@@ -84,7 +88,8 @@ MainFrame::MainFrame()
       dialup_(std::make_unique<DialupConnection>()),
       alarm_(std::make_unique<AlarmSound>()),
       transfer_(std::make_unique<TransferQueue>()),
-      stopPoll_(this) {
+      stopPoll_(this),
+      statusTimer_(this) {
   showBox_ = [](const MessageBoxRequest& r) {
     wxMessageBox(wxString::FromUTF8(r.text), wxString::FromUTF8(r.caption), r.style, nullptr);
   };
@@ -95,7 +100,11 @@ MainFrame::MainFrame()
   // every tool after each event, that is after every camera frame.
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   SetMenuBar(CreateMainMenuBar());
-  CreateStatusBar(1);
+  CreateStatusBar(kStatusCount);
+  {
+    const int widths[kStatusCount] = {-1, -4, 165, 190, 115};
+    GetStatusBar()->SetStatusWidths(kStatusCount, widths);
+  }
   BuildToolBar();
   SetIcons(ProgramIcons());
 
@@ -133,10 +142,14 @@ MainFrame::MainFrame()
   RunStartupActions();
   // SIGINT and SIGTERM only set StopFlag; this starts the same quit stages.
   stopPoll_.Start(200);
+  Bind(wxEVT_TIMER, &MainFrame::OnStatusTimer, this, statusTimer_.GetId());
+  RefreshStatus();
+  statusTimer_.Start(1000);
 }
 
 MainFrame::~MainFrame() {
   stopPoll_.Stop();
+  statusTimer_.Stop();
   // A frame destroyed without the quit stages (tests, a close that could not
   // be refused) still ends its threads and cameras first.
   if (stage_ != Stage::kShutDown) {
@@ -782,6 +795,95 @@ bool MainFrame::StartDetecting(int index) {
     CameraFrame* w = CameraWindowOf(index);
     return w != nullptr && w->SetDetect(true);
   });
+}
+
+}  // namespace qmr
+
+// ---- status bar ---------------------------------------------------------------
+
+namespace qmr {
+
+std::string MainFrame::FreeSpaceText(std::int64_t freeBytes, int minFreeMb) {
+  if (freeBytes < 0) return "Disk: free space unknown";
+  const double mb = static_cast<double>(freeBytes) / (1024.0 * 1024.0);
+  char text[96];
+  if (minFreeMb > 0 && mb < minFreeMb) {
+    std::snprintf(text, sizeof text, "LOW DISK: %.0f MB free (minimum %d MB)", mb, minFreeMb);
+  } else if (mb >= 1024.0) {
+    std::snprintf(text, sizeof text, "Disk: %.1f GB free", mb / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "Disk: %.0f MB free", mb);
+  }
+  return text;
+}
+
+void MainFrame::OnStatusTimer(wxTimerEvent&) {
+  if (stage_ == Stage::kRunning) RefreshStatus();
+}
+
+void MainFrame::RefreshStatus() {
+  wxStatusBar* bar = GetStatusBar();
+  if (bar == nullptr) return;
+  const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+  // Cameras: frames per second from the device's frame counter, the
+  // recording mark, and the motion mark in the pane caption.
+  std::map<const CameraFrame*, FrameCount> counts;
+  wxString cameras;
+  for (CameraFrame* window : cameraWindows_) {
+    window->SetMotionMark(window->Entry().inMotion.load());
+    CaptureDevice* device = window->Device();
+    FrameCount now;
+    now.frames = device != nullptr ? device->ProcessedFrames() : 0;
+    now.atMs = nowMs;
+    auto before = frameCounts_.find(window);
+    if (before != frameCounts_.end()) {
+      now.fps = before->second.fps;
+      const std::int64_t spanMs = nowMs - before->second.atMs;
+      if (spanMs >= 500 && now.frames >= before->second.frames) {
+        now.fps = static_cast<double>(now.frames - before->second.frames) * 1000.0 /
+                  static_cast<double>(spanMs);
+      } else if (spanMs < 500) {
+        now = before->second;  // too soon to measure: keep the last figure
+      }
+    }
+    counts[window] = now;
+    if (!cameras.empty()) cameras += "  |  ";
+    cameras += wxString::FromUTF8(window->Entry().friendlyName.empty() ? window->Entry().name
+                                                                        : window->Entry().friendlyName);
+    cameras += wxString::Format(" %.0f fps", now.fps);
+    if (window->IsRecording()) cameras += wxString::FromUTF8(" \u25cf REC");
+  }
+  frameCounts_ = std::move(counts);
+
+  long long last = 0;
+  for (const auto& camera : cameras_) last = std::max(last, camera->lastMotionTime.load());
+  wxString motion = "Last motion: none";
+  if (last > 0) {
+    const std::time_t when = static_cast<std::time_t>(last);
+    const std::time_t now = std::time(nullptr);
+    std::tm whenTm{}, nowTm{};
+    localtime_r(&when, &whenTm);
+    localtime_r(&now, &nowTm);
+    char text[64];
+    const bool today = whenTm.tm_yday == nowTm.tm_yday && whenTm.tm_year == nowTm.tm_year;
+    std::strftime(text, sizeof text, today ? "Last motion: %H:%M:%S" : "Last motion: %Y-%m-%d %H:%M",
+                  &whenTm);
+    motion = text;
+  }
+
+  const ::qmr::Settings s = settings_.Get();
+  const wxString disk = FreeSpaceText(StorageKeeper::FreeBytes(s.aviDir), s.minFreeMb);
+  const wxString sound = AudioPlayer::NoAudioDevice() ? "No audio device" : "";
+
+  // Only changed fields are set: each set repaints the bar.
+  const wxString fields[] = {cameras, motion, disk, sound};
+  for (int i = 0; i < 4; ++i) {
+    if (bar->GetStatusText(kStatusCameras + i) != fields[i]) {
+      bar->SetStatusText(fields[i], kStatusCameras + i);
+    }
+  }
 }
 
 }  // namespace qmr

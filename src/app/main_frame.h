@@ -7,8 +7,10 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,6 +107,23 @@ class MainFrame : public wxFrame,
 
   wxAuiManager& PaneManager() { return aui_; }
 
+  // Status bar fields after the menu help: the open cameras (frames per
+  // second, recording mark), the last motion, the free space of the AVI
+  // folder's disk and the sound note.
+  enum StatusField {
+    kStatusHelp,
+    kStatusCameras,
+    kStatusMotion,
+    kStatusDisk,
+    kStatusSound,
+    kStatusCount
+  };
+  // Refreshes the status fields and the cameras' motion marks; a timer runs
+  // it about once a second (tests call it directly).
+  void RefreshStatus();
+  // The disk field: the free space, or a warning when it is below minFreeMb.
+  static std::string FreeSpaceText(std::int64_t freeBytes, int minFreeMb);
+
  private:
   enum class Stage { kRunning, kStopping, kShutDown };
 
@@ -128,6 +147,7 @@ class MainFrame : public wxFrame,
   void OnAbout(wxCommandEvent& event);
   void OnShowMessageBox(wxThreadEvent& event);
   void OnStopPoll(wxTimerEvent& event);
+  void OnStatusTimer(wxTimerEvent& event);
   void OnPaneClose(wxAuiManagerEvent& event);
   void OnPaneActivated(wxAuiManagerEvent& event);
   void OnSize(wxSizeEvent& event);
@@ -175,6 +195,15 @@ class MainFrame : public wxFrame,
   Stage stage_ = Stage::kRunning;
   bool stagesStarted_ = false;
   wxTimer stopPoll_;
+  // The status refresh: its timer and each camera's frame count and time at
+  // the previous refresh, for the frames per second.
+  struct FrameCount {
+    std::uint64_t frames = 0;
+    std::int64_t atMs = 0;
+    double fps = 0;
+  };
+  wxTimer statusTimer_;
+  std::map<const CameraFrame*, FrameCount> frameCounts_;
   OpenDialogs openDialogs_;
 };
 

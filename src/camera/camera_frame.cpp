@@ -66,6 +66,8 @@ CameraFrame::CameraFrame(CameraHost& host, CameraEntry& entry)
   Bind(wxEVT_RIGHT_DOWN, &CameraFrame::OnRightDown, this);
   Bind(wxEVT_MENU, &CameraFrame::OnCommand, this, kIdRecord, kIdSchedule);
   Bind(wxEVT_MENU, &CameraFrame::OnCommand, this, kIdVideoProperty, kIdVideoFormat);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { SetShowZones(!showZones_); }, kIdShowZones);
   Bind(wxEVT_UPDATE_UI, &CameraFrame::OnUpdateUi, this, kIdRecord);
   Bind(wxEVT_UPDATE_UI, &CameraFrame::OnUpdateUi, this, kIdDetect);
 
@@ -285,6 +287,26 @@ void CameraFrame::EditZones() {
   dialog.ShowModal();
   // New zones stop the detector; the icon must not claim it still runs.
   if (detectIcon_ && !IsDetecting()) ShowDetectIcon(false);
+  if (showZones_) SetShowZones(true);  // the outlines follow the new zones
+}
+
+void CameraFrame::SetShowZones(bool on) {
+  showZones_ = on;
+  if (preview_ == nullptr) return;
+  std::vector<PreviewPane::Outline> outlines;
+  int width = 0, height = 0;
+  if (on && detector_) {
+    ZoneList sensible, mask;
+    detector_->GetZones(sensible, mask);
+    width = detector_->ZoneWidth();
+    height = detector_->ZoneHeight();
+    for (const ZoneList* list : {&sensible, &mask}) {
+      for (const auto& zone : *list) {
+        outlines.push_back({zone->left, zone->top, zone->right, zone->bottom, zone->IsMask()});
+      }
+    }
+  }
+  preview_->SetOutlines(std::move(outlines), width, height);
 }
 
 void CameraFrame::OnCommand(wxCommandEvent& event) {
@@ -361,6 +383,8 @@ std::unique_ptr<wxMenu> CameraFrame::BuildPopupMenu() {
   addImageItem(kIdSchedule, "Record &schedule..", "menu_schedule");
   menu->AppendSeparator();
   addImageItem(kIdZones, "Set motion sensible &zones..", "menu_zones");
+  menu->AppendCheckItem(kIdShowZones, "Show zo&nes");
+  menu->Check(kIdShowZones, showZones_);
   menu->AppendCheckItem(kIdDetect, "&Detect motion now!");
   menu->AppendSeparator();
   addImageItem(kIdSnapshot, "Snaps&hot..", "menu_snapshot");
@@ -390,7 +414,15 @@ void CameraFrame::SyncTitle() {
 
 void CameraFrame::SetTitleText(const wxString& title) {
   title_ = title;
-  host_.SetPaneTitle(this, title_);
+  host_.SetPaneTitle(this, motionMark_ ? title_ + MotionMarkText() : title_);
+}
+
+wxString CameraFrame::MotionMarkText() { return wxString::FromUTF8("  \u25cf motion"); }
+
+void CameraFrame::SetMotionMark(bool on) {
+  if (on == motionMark_) return;
+  motionMark_ = on;
+  SetTitleText(title_);
 }
 
 void CameraFrame::ShowDetectIcon(bool detecting) {

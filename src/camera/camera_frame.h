@@ -34,6 +34,7 @@ class CameraFrame : public wxPanel {
   static constexpr int kIdHighSpeed = 6121;
   static constexpr int kIdLeisurely = 6122;
   static constexpr int kIdVideoFormat = 6123;
+  static constexpr int kIdShowZones = 6130;
   // How long the snapshot and zone commands wait for a frame.
   static constexpr int kFrameWaitMs = 2000;
 
@@ -75,6 +76,14 @@ class CameraFrame : public wxPanel {
   // Puts the caption in line with the device (a format change that restarts
   // the device ends its recording).
   void SyncTitle();
+  // Marks the pane caption during a motion period (" ● motion" after the
+  // title); the user-interface thread only.
+  void SetMotionMark(bool on);
+  bool MotionMark() const { return motionMark_; }
+  static wxString MotionMarkText();
+  // "Show zones": the detector's zones outlined over the live picture.
+  void SetShowZones(bool on);
+  bool ShowsZones() const { return showZones_; }
 
  private:
   void OnCommand(wxCommandEvent& event);
@@ -96,6 +105,8 @@ class CameraFrame : public wxPanel {
   PreviewPane* preview_ = nullptr;
   wxString title_;
   bool detectIcon_ = false;
+  bool motionMark_ = false;
+  bool showZones_ = false;
   // Where the device's own recording errors go during the current SetRecord.
   bool interactiveRecord_ = true;
 };

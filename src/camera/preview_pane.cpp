@@ -7,6 +7,7 @@
 #include <wx/toplevel.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "capture/capture_device.h"
 
@@ -222,7 +223,33 @@ void PreviewPane::Draw(wxDC& dc) {
                          stampColour.blue / 255.0);
     cairo_show_text(cr, frame_.stampText.c_str());
   }
+  if (!outlines_.empty() && outlineWidth_ > 0 && outlineHeight_ > 0) {
+    // Sensible zones green, masks red; one-pixel lines on pixel centres.
+    const double sx = static_cast<double>(area.width) / outlineWidth_;
+    const double sy = static_cast<double>(area.height) / outlineHeight_;
+    cairo_set_line_width(cr, 1.0);
+    for (const Outline& o : outlines_) {
+      const double x0 = std::floor(area.x + o.left * sx) + 0.5;
+      const double y0 = std::floor(area.y + o.top * sy) + 0.5;
+      const double x1 = std::floor(area.x + o.right * sx) + 0.5;
+      const double y1 = std::floor(area.y + o.bottom * sy) + 0.5;
+      cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
+      if (o.mask) {
+        cairo_set_source_rgb(cr, 1.0, 0.2, 0.2);
+      } else {
+        cairo_set_source_rgb(cr, 0.2, 1.0, 0.2);
+      }
+      cairo_stroke(cr);
+    }
+  }
   cairo_restore(cr);
+}
+
+void PreviewPane::SetOutlines(std::vector<Outline> outlines, int sourceWidth, int sourceHeight) {
+  outlines_ = std::move(outlines);
+  outlineWidth_ = sourceWidth;
+  outlineHeight_ = sourceHeight;
+  Refresh(false);
 }
 
 }  // namespace qmr

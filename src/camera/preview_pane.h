@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/preview_renderer.h"
 
@@ -40,6 +41,16 @@ class PreviewPane : public wxWindow {
   // Times the image surface was made (tests: only when the picture size
   // changes).
   std::uint64_t SurfacesMade() const { return surfacesMade_; }
+
+  // Zone outlines drawn over the picture, in the coordinates of a
+  // sourceWidth x sourceHeight picture (mapped like the picture itself);
+  // no rectangles: none drawn.
+  struct Outline {
+    double left = 0, top = 0, right = 0, bottom = 0;
+    bool mask = false;
+  };
+  void SetOutlines(std::vector<Outline> outlines, int sourceWidth, int sourceHeight);
+  std::size_t OutlineCount() const { return outlines_.size(); }
 
  private:
   struct SurfaceFree {
@@ -81,6 +92,9 @@ class PreviewPane : public wxWindow {
   bool nativeWindow_ = false;
   std::uint64_t paintedFrames_ = 0;
   std::uint64_t surfacesMade_ = 0;
+  std::vector<Outline> outlines_;
+  int outlineWidth_ = 0;
+  int outlineHeight_ = 0;
   // Shared with the frame thread's callback: a repaint is already asked for.
   std::shared_ptr<std::atomic<bool>> refreshPending_;
 };

@@ -31,6 +31,11 @@ class CameraEntry {
   int sameNameIndex = 0;
   // Set while a camera window shows this camera.
   std::atomic<bool> inUse{false};
+  // Motion feedback, written by the detector thread and read by the
+  // user-interface thread's status refresh: set during a motion period, and
+  // the wall-clock time (seconds since the epoch) the last period began.
+  std::atomic<bool> inMotion{false};
+  std::atomic<long long> lastMotionTime{0};
 
   // The schedule is written by the user-interface thread and read by the
   // scheduler thread, hence the copy under a lock.

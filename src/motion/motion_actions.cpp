@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 
@@ -134,7 +135,9 @@ class CameraMotionDetector::JpegEncoder {
 
 CameraMotionDetector::CameraMotionDetector(AppContext& context, CameraEntry& entry,
                                            CaptureDevice& device)
-    : CameraMotionDetector(context, entry.name, &device) {}
+    : CameraMotionDetector(context, entry.name, &device) {
+  entry_ = &entry;
+}
 
 CameraMotionDetector::CameraMotionDetector(AppContext& context, const std::string& cameraName,
                                            CaptureDevice* device)
@@ -149,6 +152,7 @@ CameraMotionDetector::~CameraMotionDetector() {
   // A period cut short by stopping the detector never reaches its end: the
   // alarm count this camera holds would keep the alarm sounding for ever.
   if (alarmHeld_) context_.Alarm().Stop();
+  if (entry_ != nullptr) entry_->inMotion.store(false);
   recorder_.Stop();
   if (motionPublished_) {
     if (MqttPublisher* mqtt = context_.Mqtt()) {
@@ -230,6 +234,10 @@ void CameraMotionDetector::OnMotion() {
   const std::string timeText = MotionTimeText(CurrentFrame().captureTime);
   const bool picturesWanted = s.savPic || s.ftpPic || s.mailPic;
   const bool recordingWanted = s.savAvi || s.ftpAvi || s.mailAvi;
+  if (entry_ != nullptr && begins) {
+    entry_->lastMotionTime.store(static_cast<long long>(std::time(nullptr)));
+    entry_->inMotion.store(true);
+  }
 
   // Alarm: looping until the last camera's period ends, or once.
   if (s.alarm && begins) {
@@ -290,6 +298,7 @@ void CameraMotionDetector::OnMotion() {
 }
 
 void CameraMotionDetector::OnMotionEnd() {
+  if (entry_ != nullptr) entry_->inMotion.store(false);
   const Settings s = context_.Settings().Get();
   const bool picturesWanted = s.savPic || s.ftpPic || s.mailPic;
   const std::string programFolder = ApplicationFolder();

@@ -69,6 +69,7 @@ class CameraMotionDetector : public MotionDetector {
   void Deliver(const Settings& s);
 
   AppContext& context_;
+  CameraEntry* entry_ = nullptr;  // motion feedback for the windows, if known
   std::unique_ptr<JpegEncoder> jpeg_;
   MovieRecorder recorder_;
   BitmapInfoHeader recordingFormat_;

@@ -141,6 +141,7 @@ bool AudioPlayer::Play(const std::string& path, bool loop) {
     SDL_LogSetOutputFunction(&LogSdlMessage, nullptr);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       LogFile::Write(std::string("Audio can not be started: ") + SDL_GetError());
+      SetNoAudioDevice(true);
       return false;
     }
     RouteAudioMessagesToLog();
@@ -162,6 +163,7 @@ bool AudioPlayer::Play(const std::string& path, bool loop) {
     if (!said.exchange(true)) {
       LogFile::Write(std::string("No audio device can be opened: ") + SDL_GetError());
     }
+    SetNoAudioDevice(true);
     return false;
   }
   device_ = device;
@@ -169,6 +171,13 @@ bool AudioPlayer::Play(const std::string& path, bool loop) {
   SDL_PauseAudioDevice(device_, 0);
   return true;
 }
+
+namespace {
+std::atomic<bool> noAudioDevice{false};
+}  // namespace
+
+bool AudioPlayer::NoAudioDevice() { return noAudioDevice.load(); }
+void AudioPlayer::SetNoAudioDevice(bool none) { noAudioDevice.store(none); }
 
 void AudioPlayer::Stop() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -27,6 +27,10 @@ class AudioPlayer {
   virtual void Stop();
   // True while a sound is audible (a looping one until Stop).
   virtual bool IsPlaying() const;
+  // True once a sound could not be played because no audio device opens
+  // (the status bar notes it); any thread.
+  static bool NoAudioDevice();
+  static void SetNoAudioDevice(bool none);  // tests
 
  private:
   struct Playback;

@@ -4,6 +4,7 @@
 #include <wx/colordlg.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/statusbr.h>
 #include <wx/toolbar.h>
 #include <wx/weakref.h>
 
@@ -11,14 +12,17 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <thread>
 
 #include "app/command_ids.h"
 #include "app/resource_images.h"
 #include "camera/camera_frame.h"
+#include "camera/preview_pane.h"
 #include "delivery/transfer_queue.h"
 #include "dialogs/startup_dialog.h"
 #include "gui_test_support.h"
+#include "platform/audio_player.h"
 
 namespace qmr {
 namespace {
@@ -155,7 +159,7 @@ TEST_F(MainFrameTest, MenusAndToolbarHoldTheCommandsInOrder) {
     EXPECT_EQ(tool->GetNormalBitmap().GetSize(), wxSize(32, 32));
   }
   ASSERT_NE(frame.GetStatusBar(), nullptr);
-  EXPECT_EQ(frame.GetStatusBar()->GetFieldsCount(), 1);
+  EXPECT_EQ(frame.GetStatusBar()->GetFieldsCount(), MainFrame::kStatusCount);
   EXPECT_TRUE(frame.GetIcons().GetIconCount() >= 2);
 }
 
@@ -320,6 +324,68 @@ TEST_F(MainFrameTest, StartupOpensEveryCameraAndTilesThem) {
   frame.ProcessWindowEvent(close);
   ASSERT_TRUE(PumpUntil([&] { return frame.CameraWindows().size() == 1; }));
   EXPECT_FALSE(firstEntry.inUse.load());
+}
+
+// The status bar: frames per second per camera, the last motion, the
+// disk's free space turning to a warning below MINFREEMB, the sound note; a
+// camera's pane caption carries the motion mark only during a motion period.
+TEST_F(MainFrameTest, StatusBarAndMotionMarkFollowTheCameras) {
+  AudioPlayer::SetNoAudioDevice(false);
+  MainFrame& frame = Open(std::string(kTwoPatternCameras) +
+                          "\n[STORAGE]\nMINFREEMB=1\n\n[Front   NO.1]\n"
+                          "SENSIBLE_ZONES=10,10,100,100$150,20,300,200\nMASK_ZONES=20,20,40,40\n"
+                          "ZONE_SIZE=320,240\n");
+  ASSERT_EQ(frame.CameraWindows().size(), 2u);
+  wxStatusBar* bar = frame.GetStatusBar();
+  ASSERT_NE(bar, nullptr);
+  auto field = [bar](int i) { return bar->GetStatusText(i); };
+  frame.RefreshStatus();
+  EXPECT_TRUE(field(MainFrame::kStatusDisk).StartsWith("Disk: ")) << field(MainFrame::kStatusDisk);
+  EXPECT_EQ(field(MainFrame::kStatusMotion), "Last motion: none");
+  EXPECT_EQ(field(MainFrame::kStatusSound), "");
+  EXPECT_TRUE(field(MainFrame::kStatusCameras).Contains("Front 0 fps"));
+  // The pattern cameras deliver frames: a second later the rate is counted.
+  wxMilliSleep(1100);
+  frame.RefreshStatus();
+  EXPECT_TRUE(field(MainFrame::kStatusCameras).StartsWith("Front "));
+  EXPECT_FALSE(field(MainFrame::kStatusCameras).Contains("Front 0 fps"))
+      << field(MainFrame::kStatusCameras);
+
+  // More free space wanted than any disk has: the warning.
+  Settings s = frame.Settings().Get();
+  s.minFreeMb = 2000000000;
+  frame.Settings().Set(s);
+  AudioPlayer::SetNoAudioDevice(true);
+  frame.RefreshStatus();
+  EXPECT_TRUE(field(MainFrame::kStatusDisk).StartsWith("LOW DISK"));
+  EXPECT_EQ(field(MainFrame::kStatusSound), "No audio device");
+  AudioPlayer::SetNoAudioDevice(false);
+
+  // A motion period on the first camera marks its caption and the time.
+  CameraFrame* first = frame.CameraWindows()[0];
+  CameraFrame* second = frame.CameraWindows()[1];
+  const wxString caption = frame.PaneManager().GetPane(first).caption;
+  first->Entry().lastMotionTime.store(static_cast<long long>(std::time(nullptr)));
+  first->Entry().inMotion.store(true);
+  frame.RefreshStatus();
+  EXPECT_EQ(frame.PaneManager().GetPane(first).caption, caption + CameraFrame::MotionMarkText());
+  EXPECT_FALSE(frame.PaneManager().GetPane(second).caption.Contains(CameraFrame::MotionMarkText()));
+  EXPECT_TRUE(field(MainFrame::kStatusMotion).StartsWith("Last motion: "));
+  EXPECT_NE(field(MainFrame::kStatusMotion), "Last motion: none");
+  first->Entry().inMotion.store(false);
+  frame.RefreshStatus();
+  EXPECT_EQ(frame.PaneManager().GetPane(first).caption, caption);
+
+  // "Show zones" hands the stored zones to the live picture, and clears them.
+  first->SetShowZones(true);
+  EXPECT_EQ(first->Preview()->OutlineCount(), 3u);
+  first->SetShowZones(false);
+  EXPECT_EQ(first->Preview()->OutlineCount(), 0u);
+
+  EXPECT_EQ(MainFrame::FreeSpaceText(-1, 500), "Disk: free space unknown");
+  EXPECT_EQ(MainFrame::FreeSpaceText(3ll << 30, 500), "Disk: 3.0 GB free");
+  EXPECT_EQ(MainFrame::FreeSpaceText(100ll << 20, 500), "LOW DISK: 100 MB free (minimum 500 MB)");
+  EXPECT_EQ(MainFrame::FreeSpaceText(100ll << 20, 0), "Disk: 100 MB free");
 }
 
 TEST_F(MainFrameTest, StartupMaximisesASingleCamera) {

@@ -310,7 +310,8 @@ TEST_F(CameraFrameTest, PopupMenuAndCaptureMode) {
       "Video capture mode",  "-", "Video &property..",
       "Video &format..",     "-", "&Record now!",
       "Record &schedule..",  "-", "Set motion sensible &zones..",
-      "&Detect motion now!", "-", "Snaps&hot.."};
+      "Show zo&nes",         "&Detect motion now!", "-",
+      "Snaps&hot.."};
   EXPECT_EQ(texts, expected);
   EXPECT_TRUE(menu->FindItem(CameraFrame::kIdRecord)->IsCheckable());
   EXPECT_TRUE(menu->FindItem(CameraFrame::kIdDetect)->IsCheckable());
