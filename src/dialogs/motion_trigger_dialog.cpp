@@ -73,38 +73,26 @@ MotionTriggerDialog::MotionTriggerDialog(wxWindow* parent, AppContext& context)
     top->Add(flags_[f], 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
   }
 
-  auto* durationRow = new wxBoxSizer(wxHORIZONTAL);
-  durationRow->Add(new wxStaticText(this, wxID_ANY,
-                                    "The shortest duration time(seconds) for every AVI recording:"),
-                   0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  duration_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                             wxSP_ARROW_KEYS, 0, 100, 0, "DURATION");
-  duration_->SetValue(std::clamp(s.duration, 0, 100));
-  durationRow->Add(duration_);
-  top->Add(durationRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
-
+  // A labelled number field on a row of its own, named by its key.
+  auto addSpinRow = [&](const char* label, const char* key, int low, int high, int value) {
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(new wxStaticText(this, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+    auto* spin = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                wxSP_ARROW_KEYS, low, high, low, key);
+    spin->SetValue(std::clamp(value, low, high));
+    row->Add(spin);
+    top->Add(row, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+    return spin;
+  };
+  duration_ = addSpinRow("The shortest duration time(seconds) for every AVI recording:",
+                         "DURATION", 0, 100, s.duration);
   // Light-change guard.
-  auto* lightRow = new wxBoxSizer(wxHORIZONTAL);
-  lightRow->Add(new wxStaticText(this, wxID_ANY,
-                                 "Ignore a light change over this % of the watched picture "
-                                 "(0 = off):"),
-                0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  lightSwitch_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                                wxSP_ARROW_KEYS, 0, 100, 0, "LIGHTSWITCH");
-  lightSwitch_->SetValue(std::clamp(s.lightSwitch, 0, 100));
-  lightRow->Add(lightSwitch_);
-  top->Add(lightRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+  lightSwitch_ = addSpinRow("Ignore a light change over this % of the watched picture (0 = off):",
+                            "LIGHTSWITCH", 0, 100, s.lightSwitch);
   // The pre-event buffer: seconds before the motion at the start of every
   // motion recording.
-  auto* preRow = new wxBoxSizer(wxHORIZONTAL);
-  preRow->Add(new wxStaticText(this, wxID_ANY,
-                               "Seconds before the motion kept in every AVI recording (0 to 10):"),
-              0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  preCapture_ = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                               wxSP_ARROW_KEYS, 0, 10, 2, "PRECAPTURE");
-  preCapture_->SetValue(std::clamp(s.preCapture, 0, 10));
-  preRow->Add(preCapture_);
-  top->Add(preRow, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+  preCapture_ = addSpinRow("Seconds before the motion kept in every AVI recording (0 to 10):",
+                           "PRECAPTURE", 0, 10, s.preCapture);
 
   AddOkCancelRow(this, top, kIdOk, kIdCancel, wxLEFT | wxRIGHT | wxBOTTOM);
   SetSizerAndFit(top);
