@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <turbojpeg.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -71,6 +73,16 @@ double CrfFor(int quality) {
   return 40.0 - q * 30.0;
 }
 
+// The same quantiser as a Motion JPEG quantiser scale, as a libjpeg quality:
+// libjpeg scales its base tables by 5000/Q percent below quality 50 and by
+// 200 - 2Q percent above; a quantiser scale q matches about 15 q percent.
+// Recordings keep the sizes and the look they had at every stored quality.
+int JpegQualityFor(int quality) {
+  const int scalePercent = 15 * QScaleFor(quality);
+  const int q = scalePercent < 100 ? (200 - scalePercent) / 2 : 5000 / scalePercent;
+  return std::clamp(q, 1, 100);
+}
+
 struct CodecContextDeleter {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -83,6 +95,12 @@ struct PacketDeleter {
 struct SwsDeleter {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
+struct JpegDeleter {
+  void operator()(void* h) const { tjDestroy(h); }
+};
+struct JpegBufferDeleter {
+  void operator()(unsigned char* b) const { tjFree(b); }
+};
 
 }  // namespace
 
@@ -91,6 +109,15 @@ struct VideoCompressor::Impl {
   std::unique_ptr<AVFrame, FrameDeleter> frame;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   std::unique_ptr<SwsContext, SwsDeleter> sws;
+  // Motion JPEG is compressed by libjpeg-turbo straight from the bottom-up
+  // BGR rows: no colour conversion pass before it, and its SIMD encoder takes
+  // well under half the time of the general-purpose one.
+  std::unique_ptr<void, JpegDeleter> jpeg;
+  std::unique_ptr<unsigned char, JpegBufferDeleter> jpegBuffer;
+  unsigned long jpegCapacity = 0;
+  int jpegQuality = 0;
+  int jpegWidth = 0;
+  int jpegHeight = 0;
   BitmapInfoHeader input;
   std::vector<std::uint8_t> outputFormat;
   std::uint32_t handler = 0;
@@ -102,6 +129,9 @@ struct VideoCompressor::Impl {
   std::int64_t nextPts = 0;
 
   void Reset() {
+    jpeg.reset();
+    jpegBuffer.reset();
+    jpegCapacity = 0;
     sws.reset();
     packet.reset();
     frame.reset();
@@ -128,8 +158,9 @@ bool VideoCompressor::Open(std::uint32_t handler, const BitmapInfoHeader& input,
   Close();
   const CodecChoice* choice = FindChoice(handler);
   if (choice == nullptr) return false;
-  const AVCodec* encoder = avcodec_find_encoder_by_name(choice->encoder);
-  if (encoder == nullptr) return false;
+  const bool turbo = std::strcmp(choice->fourcc, "MJPG") == 0;
+  const AVCodec* encoder = turbo ? nullptr : avcodec_find_encoder_by_name(choice->encoder);
+  if (!turbo && encoder == nullptr) return false;
 
   // Only uncompressed 24-bit frames.
   const int inputWidth = input.width;
@@ -153,6 +184,29 @@ bool VideoCompressor::Open(std::uint32_t handler, const BitmapInfoHeader& input,
   d.quality = quality >= 1 ? std::min(quality, 10000) : choice->defaultQuality;
   d.keyFrameRate = choice->keyFrameRate;
   d.dataRate = bitRate / 1000;
+  d.input = input;
+  if (d.input.sizeImage == 0) d.input.sizeImage = needed;
+
+  if (turbo) {
+    d.jpeg.reset(tjInitCompress());
+    const unsigned long capacity = tjBufSize(width, height, TJSAMP_420);
+    if (!d.jpeg || capacity == static_cast<unsigned long>(-1)) {
+      Close();
+      return false;
+    }
+    d.jpegBuffer.reset(tjAlloc(static_cast<int>(capacity)));
+    if (!d.jpegBuffer) {
+      Close();
+      return false;
+    }
+    d.jpegCapacity = capacity;
+    d.jpegQuality = JpegQualityFor(d.quality);
+    d.jpegWidth = width;
+    d.jpegHeight = height;
+    d.handler = handler;
+    SetOutputFormat(width, height, nullptr, 0);
+    return true;
+  }
 
   d.codec.reset(avcodec_alloc_context3(encoder));
   if (!d.codec) return false;
@@ -214,28 +268,31 @@ bool VideoCompressor::Open(std::uint32_t handler, const BitmapInfoHeader& input,
     sws_setColorspaceDetails(d.sws.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
   }
 
-  d.input = input;
-  if (d.input.sizeImage == 0) d.input.sizeImage = needed;
   d.handler = handler;
+  SetOutputFormat(width, height, c->extradata, c->extradata != nullptr ? c->extradata_size : 0);
+  return true;
+}
 
+void VideoCompressor::SetOutputFormat(int width, int height, const std::uint8_t* extra,
+                                      int extraSize) {
+  auto& d = *impl_;
   BitmapInfoHeader out;
-  const int extra = c->extradata != nullptr ? c->extradata_size : 0;
-  out.size = static_cast<std::uint32_t>(sizeof(BitmapInfoHeader) + extra);
+  if (extra == nullptr || extraSize < 0) extraSize = 0;
+  out.size = static_cast<std::uint32_t>(sizeof(BitmapInfoHeader) + extraSize);
   out.width = width;
   out.height = height;
   out.planes = 1;
   out.bitCount = 24;
-  out.compression = handler;
+  out.compression = d.handler;
   out.sizeImage = Rgb24ImageSize(width, height);
   d.outputFormat.resize(out.size);
   std::memcpy(d.outputFormat.data(), &out, sizeof out);
-  if (extra > 0) std::memcpy(d.outputFormat.data() + sizeof out, c->extradata, extra);
-  return true;
+  if (extraSize > 0) std::memcpy(d.outputFormat.data() + sizeof out, extra, extraSize);
 }
 
 bool VideoCompressor::StartSequence() {
   auto& d = *impl_;
-  if (!d.codec) return false;
+  if (!d.codec && !d.jpeg) return false;
   // Time stamps keep rising across sequences (encoders refuse to go back);
   // only the next frame is forced to be a key frame.
   d.sequencing = true;
@@ -246,6 +303,7 @@ bool VideoCompressor::StartSequence() {
 bool VideoCompressor::CompressFrame(const std::uint8_t* bits, const std::uint8_t** data, bool* key,
                                     std::int32_t* size) {
   auto& d = *impl_;
+  if (d.jpeg) return CompressJpeg(bits, data, key, size);
   if (!d.codec || !d.sequencing || bits == nullptr || data == nullptr) return false;
   // The encoded picture may be a row and a column smaller than the input
   // (even sizes); rows are walked with the input's own stride.
@@ -276,8 +334,36 @@ bool VideoCompressor::CompressFrame(const std::uint8_t* bits, const std::uint8_t
   return d.packet->size > 0;
 }
 
+bool VideoCompressor::CompressJpeg(const std::uint8_t* bits, const std::uint8_t** data, bool* key,
+                                   std::int32_t* size) {
+  auto& d = *impl_;
+  if (!d.sequencing || bits == nullptr || data == nullptr) return false;
+  const int width = d.jpegWidth;
+  const int height = d.jpegHeight;
+  const int inputHeight = d.input.height < 0 ? -d.input.height : d.input.height;
+  const int stride = BitmapRowStride(d.input.width, 24);
+  // Bottom-up rows: a left-out odd bottom row is the first stored row.
+  const std::uint8_t* first = bits;
+  int flags = TJFLAG_NOREALLOC;
+  if (d.input.height > 0) {
+    flags |= TJFLAG_BOTTOMUP;
+    first += static_cast<std::ptrdiff_t>(stride) * (inputHeight - height);
+  }
+  unsigned char* out = d.jpegBuffer.get();
+  unsigned long length = d.jpegCapacity;
+  if (tjCompress2(d.jpeg.get(), first, width, stride, height, TJPF_BGR, &out, &length, TJSAMP_420,
+                  d.jpegQuality, flags) != 0 ||
+      length == 0) {
+    return false;
+  }
+  *data = d.jpegBuffer.get();
+  if (key != nullptr) *key = true;
+  if (size != nullptr) *size = static_cast<std::int32_t>(length);
+  return true;
+}
+
 bool VideoCompressor::EndSequence() {
-  if (!impl_->codec) return false;
+  if (!impl_->codec && !impl_->jpeg) return false;
   Close();
   return true;
 }
@@ -287,7 +373,7 @@ bool VideoCompressor::Close() {
   return true;
 }
 
-bool VideoCompressor::IsOpen() const { return impl_->codec != nullptr; }
+bool VideoCompressor::IsOpen() const { return impl_->codec != nullptr || impl_->jpeg != nullptr; }
 bool VideoCompressor::IsSequencing() const { return impl_->sequencing; }
 std::uint32_t VideoCompressor::Handler() const { return impl_->handler; }
 const std::vector<std::uint8_t>& VideoCompressor::OutputFormat() const {

@@ -1,7 +1,7 @@
-// A sequential video compressor chosen by four-character handler code, over
-// the encoders of the installed libavcodec: "MJPG" (Motion JPEG), "FMP4"
-// (MPEG-4 Part 2), "H264" (x264) and "FFV1" (lossless), each only when the
-// installed FFmpeg has that encoder. Input frames are 24-bit BGR rows stored
+// A sequential video compressor chosen by four-character handler code:
+// "MJPG" (Motion JPEG, by libjpeg-turbo), and over the encoders of the
+// installed libavcodec "FMP4" (MPEG-4 Part 2), "H264" (x264) and "FFV1"
+// (lossless), each only when the installed FFmpeg has that encoder. Input frames are 24-bit BGR rows stored
 // bottom-up, as the capture devices deliver them.
 #pragma once
 
@@ -68,6 +68,10 @@ class VideoCompressor {
   int DataRate() const;  // bit rate / 1000
 
  private:
+  bool CompressJpeg(const std::uint8_t* bits, const std::uint8_t** data, bool* key,
+                    std::int32_t* size);
+  void SetOutputFormat(int width, int height, const std::uint8_t* extra, int extraSize);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
