@@ -291,6 +291,7 @@ bool CaptureDevice::CopySample(const std::uint8_t* topDownBgr, int width, int he
     return false;
   }
   sample_.SetLength(static_cast<std::int32_t>(size));
+  sampleJpeg_.clear();
   const std::size_t row = static_cast<std::size_t>(width) * 3;
   std::uint8_t* dst = sample_.Data();
   for (int y = 0; y < height; ++y) {
@@ -330,15 +331,26 @@ std::uint8_t* CaptureDevice::BeginSample(int width, int height) {
   // sample buffer meanwhile, and only this (the streaming) thread writes it.
   directSample_ = true;
   directHeader_ = MakeRgb24Header(width, height);
+  sampleJpeg_.clear();
   sample_.SetLength(static_cast<std::int32_t>(size));
   return sample_.Data();
+}
+
+void CaptureDevice::AttachSampleJpeg(const std::uint8_t* jpeg, std::size_t size) {
+  // Between BeginSample and EndSample only this (the streaming) thread
+  // touches the sample, so no lock is needed.
+  if (!directSample_ || jpeg == nullptr) return;
+  sampleJpeg_.assign(jpeg, jpeg + size);
 }
 
 void CaptureDevice::EndSample(bool filled) {
   std::unique_lock<std::mutex> lock(sampleMutex_);
   if (!directSample_) return;
   directSample_ = false;
-  if (!filled || quit_) return;
+  if (!filled || quit_) {
+    sampleJpeg_.clear();
+    return;
+  }
   sampleHeader_ = directHeader_;
   lastHeader_ = sampleHeader_;
   busy.store(true);
@@ -413,7 +425,7 @@ void CaptureDevice::ProcessSample() {
   // Last, since the frame's pixels leave the sample buffer here: the frame
   // buffer takes the block and hands back its previous one for the next
   // sample, so storing costs no copy.
-  if (requested || IsDetecting()) frameBuffer_.SwapIn(sample_, header, now);
+  if (requested || IsDetecting()) frameBuffer_.SwapIn(sample_, sampleJpeg_, header, now);
   if (requested) {
     {
       std::lock_guard<std::mutex> lock(requestMutex_);

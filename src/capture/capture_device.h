@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/byte_buffer.h"
 #include "base/process.h"
@@ -126,6 +127,7 @@ class CaptureDevice : private SampleSink {
   std::uint8_t* BeginSample(int width, int height) override;
   void EndSample(bool filled) override;
   bool TakesDirectSamples() const override { return true; }
+  void AttachSampleJpeg(const std::uint8_t* jpeg, std::size_t size) override;
   // Waits (high speed) or gives up (leisurely) while the frame thread is
   // busy; with lock held. False when the sample is to be dropped.
   bool SampleSlotFree(std::unique_lock<std::mutex>& lock);
@@ -153,6 +155,9 @@ class CaptureDevice : private SampleSink {
   // EndSample; streaming thread only).
   bool directSample_ = false;
   BitmapInfoHeader directHeader_;
+  // The camera's JPEG of the sample (empty when it sent none); follows the
+  // same hand-off as sample_.
+  std::vector<std::uint8_t> sampleJpeg_;
   bool quit_ = false;
   // The format of the last sample taken (valid once width > 0).
   BitmapInfoHeader lastHeader_;

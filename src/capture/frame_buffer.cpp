@@ -9,6 +9,7 @@ bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader&
   if (!sample || header.sizeImage == 0 || header.sizeImage > 0x7FFFFFFFu) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!frame_.pixels.CopyFrom(sample, static_cast<std::int32_t>(header.sizeImage))) return false;
+  frame_.jpeg.clear();
   frame_.captureTime = captureTime;
   frame_.header = header;
   return true;
@@ -18,6 +19,16 @@ void FrameBuffer::SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header,
                          const SystemTime& captureTime) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::swap(frame_.pixels, pixels);
+  frame_.jpeg.clear();
+  frame_.captureTime = captureTime;
+  frame_.header = header;
+}
+
+void FrameBuffer::SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg,
+                         const BitmapInfoHeader& header, const SystemTime& captureTime) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::swap(frame_.pixels, pixels);
+  std::swap(frame_.jpeg, jpeg);
   frame_.captureTime = captureTime;
   frame_.header = header;
 }
@@ -25,6 +36,7 @@ void FrameBuffer::SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header,
 bool FrameBuffer::CopyLocked(VideoFrame& frame) const {
   if (frame_.pixels.Length() <= 0) return false;
   if (!frame.pixels.CopyFrom(frame_.pixels.Data(), frame_.pixels.Length())) return false;
+  frame.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
   frame.header = frame_.header;
   frame.captureTime = frame_.captureTime;
   return true;

@@ -28,6 +28,10 @@ class FrameBuffer {
   // header's size) without copying it; pixels gets the block held before
   // (possibly empty), to be filled with a later frame.
   void SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header, const SystemTime& captureTime);
+  // The same with the camera's JPEG of the picture (may be empty), swapped
+  // in the same way.
+  void SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg, const BitmapInfoHeader& header,
+              const SystemTime& captureTime);
 
   // Consumers: copy the held frame into frame unless both carry the same
   // capture time (then false, frame untouched). Also false while nothing has

@@ -4,6 +4,7 @@
 // as top-down BGR24; the capture device turns it into a bottom-up frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,11 @@ class SampleSink {
   virtual std::uint8_t* BeginSample(int /*width*/, int /*height*/) { return nullptr; }
   virtual void EndSample(bool /*filled*/) {}
   virtual bool TakesDirectSamples() const { return false; }
+  // Between BeginSample and EndSample: the picture as the camera sent it, a
+  // baseline JPEG of exactly the pixels being written (same size, no
+  // scaling). Motion recordings in Motion JPEG keep it as it is instead of
+  // compressing the pixels again. The data is only valid during the call.
+  virtual void AttachSampleJpeg(const std::uint8_t* /*jpeg*/, std::size_t /*size*/) {}
   // The source stopped delivering for good (device gone, stream ended and
   // could not be reopened); called once, on the streaming thread.
   virtual void OnSourceEnded(const std::string& reason) = 0;

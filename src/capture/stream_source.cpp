@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/log_file.h"
+#include "capture/jpeg_markers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -304,6 +305,10 @@ bool StreamSource::Play(Session& s) {
   std::vector<std::uint8_t> picture;
   AVFormatContext* fmt = s.format.get();
   AVCodecContext* codec = s.codec.get();
+  // The packet whose picture the decoder hands out next: a Motion JPEG
+  // decoder with one thread answers every packet with its own picture.
+  const bool jpegStream = codec->codec_id == AV_CODEC_ID_MJPEG && codec->thread_count <= 1;
+  const AVPacket* current = nullptr;
 
   bool delivered = false;
   // A file, local or served over the network (seekable, with a length), is
@@ -369,6 +374,11 @@ bool StreamSource::Play(Session& s) {
       // last row first, negative stride): no copy of the picture after.
       std::uint8_t* target = sink_->BeginSample(width, height);
       if (target == nullptr) return true;  // the camera is busy: dropped unconverted
+      if (current != nullptr && f->width == width && f->height == height && (height & 1) == 0 &&
+          IsBaselineJpegOfSize(current->data, static_cast<std::size_t>(current->size), width,
+                               height)) {
+        sink_->AttachSampleJpeg(current->data, static_cast<std::size_t>(current->size));
+      }
       std::uint8_t* planes[4] = {target + static_cast<std::size_t>(row) * (height - 1), nullptr,
                                  nullptr, nullptr};
       int strides[4] = {-row, 0, 0, 0};
@@ -423,10 +433,16 @@ bool StreamSource::Play(Session& s) {
     }
     if (packet->stream_index == s.streamIndex) {
       const int sent = avcodec_send_packet(codec, packet.get());
-      av_packet_unref(packet.get());
       // A damaged packet is skipped; the decoder picks up at the next one.
-      if (sent < 0 && sent != AVERROR(EAGAIN)) continue;
-      if (!drain()) break;
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        av_packet_unref(packet.get());
+        continue;
+      }
+      current = jpegStream && sent == 0 ? packet.get() : nullptr;
+      const bool goOn = drain();
+      current = nullptr;
+      av_packet_unref(packet.get());
+      if (!goOn) break;
     } else {
       av_packet_unref(packet.get());
     }

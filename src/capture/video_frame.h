@@ -32,6 +32,9 @@ class VideoFrame {
   ByteBuffer pixels;
   SystemTime captureTime;
   BitmapInfoHeader header;
+  // The camera's own baseline JPEG of exactly these pixels when it sent
+  // one at this size (a Motion JPEG stream), else empty.
+  std::vector<std::uint8_t> jpeg;
 
   int Width() const { return header.width; }
   // Rows of the picture (the header's height is positive: bottom-up).

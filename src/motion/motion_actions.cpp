@@ -202,6 +202,7 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
       return;
     }
     recordingFormat_ = format;
+    recordingHandler_ = s.fccHandler;
     // The seconds before the motion go first, each frame with its own stamp.
     if (preBuffer_.Frames() > 0 && preBuffer_.Handler() == s.fccHandler &&
         preBuffer_.Format().width == format.width && preBuffer_.Format().height == format.height) {
@@ -215,8 +216,15 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
       frame.pixels.Length() < static_cast<std::int32_t>(recordingFormat_.sizeImage)) {
     return;
   }
-  if (!recorder_.WriteFrame(frame.pixels.Data(), timeText) &&
-      recorder_.Failed() == MovieRecorder::Failure::kWrite) {
+  // A Motion JPEG camera's own picture goes in as it is: no second
+  // compression, and no second loss of detail.
+  const bool asSent = recordingHandler_ == MakeFourCC("MJPG") && !frame.jpeg.empty();
+  const bool written =
+      asSent ? recorder_.WriteCompressedFrame(frame.jpeg.data(),
+                                              static_cast<std::int32_t>(frame.jpeg.size()), true,
+                                              timeText)
+             : recorder_.WriteFrame(frame.pixels.Data(), timeText);
+  if (!written && recorder_.Failed() == MovieRecorder::Failure::kWrite) {
     recordingFailed_ = true;
     failedRecording_ = recorder_.Path();
     const std::string message = recorder_.Message();
@@ -374,7 +382,8 @@ void CameraMotionDetector::OnFrameOutsideMotion() {
     return;
   }
   preBuffer_.Add(frame.pixels.Data(), static_cast<std::size_t>(frame.pixels.Length()),
-                 CaptureTimeMs(frame.captureTime), MotionTimeText(frame.captureTime));
+                 CaptureTimeMs(frame.captureTime), MotionTimeText(frame.captureTime),
+                 frame.jpeg.empty() ? nullptr : frame.jpeg.data(), frame.jpeg.size());
 }
 
 void CameraMotionDetector::Deliver(const Settings& s) {

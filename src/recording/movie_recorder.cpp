@@ -89,16 +89,11 @@ bool MovieRecorder::WriteCompressedFrame(const std::uint8_t* data, std::int32_t 
                                          const std::string& stampText) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!recording_.load() || data == nullptr || size <= 0) return false;
-  if (!writer_.WriteVideo(data, size, key)) return false;
-  return writer_.WriteText(stampText);
+  return WriteEncodedLocked(data, size, key, stampText);
 }
 
-bool MovieRecorder::WriteFrameLocked(const std::uint8_t* pixels, const std::string& stampText) {
-  if (!recording_.load() || pixels == nullptr) return false;
-  const std::uint8_t* data = nullptr;
-  bool key = false;
-  auto size = static_cast<std::int32_t>(std::uint64_t{format_.sizeImage} * 10 / 8);
-  if (!compressor_.CompressFrame(pixels, &data, &key, &size)) return false;
+bool MovieRecorder::WriteEncodedLocked(const std::uint8_t* data, std::int32_t size, bool key,
+                                       const std::string& stampText) {
   // The stamp follows only a frame that was written, so stamps and frames
   // stay paired.
   if (writer_.WriteVideo(data, size, key) && writer_.WriteText(stampText)) return true;
@@ -107,6 +102,15 @@ bool MovieRecorder::WriteFrameLocked(const std::uint8_t* pixels, const std::stri
     StopLocked();
   }
   return false;
+}
+
+bool MovieRecorder::WriteFrameLocked(const std::uint8_t* pixels, const std::string& stampText) {
+  if (!recording_.load() || pixels == nullptr) return false;
+  const std::uint8_t* data = nullptr;
+  bool key = false;
+  auto size = static_cast<std::int32_t>(std::uint64_t{format_.sizeImage} * 10 / 8);
+  if (!compressor_.CompressFrame(pixels, &data, &key, &size)) return false;
+  return WriteEncodedLocked(data, size, key, stampText);
 }
 
 void MovieRecorder::StopLocked() {

@@ -53,8 +53,9 @@ class MovieRecorder {
   // The same with the buffer's size: a buffer shorter than a frame of the
   // recording's format is refused instead of read past its end.
   bool WriteFrame(const std::uint8_t* pixels, std::size_t size, const std::string& stampText);
-  // Writes a frame compressed beforehand by a compressor of the same kind,
-  // quality and format (the pre-event buffer's Motion JPEG frames).
+  // Writes a frame compressed beforehand by a compressor of the same kind
+  // and format (the pre-event buffer's Motion JPEG frames, a camera's own
+  // JPEG pictures). A failed write ends the recording as WriteFrame does.
   bool WriteCompressedFrame(const std::uint8_t* data, std::int32_t size, bool key,
                             const std::string& stampText);
   // Finishes the file and ends the compressor. True also when nothing ran.
@@ -83,6 +84,8 @@ class MovieRecorder {
   bool Fail(Failure failure, const std::string& path);
   void StopLocked();
   bool WriteFrameLocked(const std::uint8_t* pixels, const std::string& stampText);
+  bool WriteEncodedLocked(const std::uint8_t* data, std::int32_t size, bool key,
+                          const std::string& stampText);
 
   mutable std::mutex mutex_;
   std::atomic<bool> recording_{false};

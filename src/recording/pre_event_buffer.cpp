@@ -67,14 +67,18 @@ void PreEventBuffer::DropOldest() {
 }
 
 bool PreEventBuffer::Add(const std::uint8_t* pixels, std::size_t size, std::int64_t timeMs,
-                         const std::string& stampText) {
+                         const std::string& stampText, const std::uint8_t* jpeg,
+                         std::size_t jpegSize) {
   if (seconds_ == 0 || handler_ == 0 || pixels == nullptr || size < format_.sizeImage) return false;
   if (!entries_.empty() && timeMs < entries_.back().timeMs) Clear();
 
   const std::uint8_t* data = pixels;
   std::int32_t length = static_cast<std::int32_t>(format_.sizeImage);
   bool key = true;
-  if (compressed_) {
+  if (compressed_ && jpeg != nullptr && jpegSize > 0 && jpegSize <= memoryLimit_) {
+    data = jpeg;
+    length = static_cast<std::int32_t>(jpegSize);
+  } else if (compressed_) {
     if (!compressor_.IsSequencing()) return false;
     length = static_cast<std::int32_t>(std::uint64_t{format_.sizeImage} * 10 / 8);
     if (!compressor_.CompressFrame(pixels, &data, &key, &length)) return false;

@@ -44,9 +44,12 @@ class PreEventBuffer {
   // clock that rises with the capture time) with its stamp text, then drops
   // what is older than the kept seconds or beyond the memory bound. A frame
   // older than the newest one kept (the clock went back) empties the buffer
-  // first. False when the frame was not kept.
+  // first. False when the frame was not kept. jpeg (jpegSize bytes), when
+  // given, is the camera's own baseline JPEG of these pixels: with Motion
+  // JPEG it is kept as it is instead of compressing the pixels again.
   bool Add(const std::uint8_t* pixels, std::size_t size, std::int64_t timeMs,
-           const std::string& stampText);
+           const std::string& stampText, const std::uint8_t* jpeg = nullptr,
+           std::size_t jpegSize = 0);
 
   // Writes the kept frames, oldest first, into a recording that has just
   // started with the configured compressor and format, then empties the

@@ -20,6 +20,7 @@
 
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"
+#include "capture/jpeg_markers.h"
 #include "capture/pattern_source.h"
 #include "base/log_file.h"
 
@@ -427,6 +428,9 @@ TEST_F(CaptureDeviceTest, FileCameraDecodesStraightIntoABottomUpFrame) {
   const std::uint8_t* topRow = frame.pixels.Data() + 320 * 3 * 239;
   EXPECT_LT(bottomRow[160 * 3], 30);
   EXPECT_GT(topRow[160 * 3], 225);
+  // The clip's own JPEG picture comes with the frame, for recordings that
+  // keep it as it is.
+  EXPECT_TRUE(IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), 320, 240));
   device.Stop();
 }
 
@@ -634,6 +638,7 @@ TEST_F(CaptureDeviceTest, OddHeightStreamRecords) {
   VideoFrame frame;
   ASSERT_TRUE(device.RequestFrame(frame));
   EXPECT_EQ(frame.Height(), 479);
+  EXPECT_TRUE(frame.jpeg.empty());  // no JPEG camera
   const std::string file = dir_ + "/odd-recording.avi";
   ASSERT_TRUE(device.Record(true, file, MakeFourCC("MJPG"), 85));
   std::this_thread::sleep_for(std::chrono::milliseconds(800));

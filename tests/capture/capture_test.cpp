@@ -1,13 +1,16 @@
 // Camera naming, the camera list, the frame buffer and frame conversion.
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "capture/enumerate_devices.h"
 #include "capture/frame_buffer.h"
+#include "capture/jpeg_markers.h"
 #include "capture/pattern_source.h"
 #include "capture/preview_renderer.h"
 #include "capture/video_frame.h"
@@ -101,6 +104,48 @@ VideoFrame MakeFrame(int width, int height, std::uint16_t ms) {
   f.captureTime.day = 7;
   f.captureTime.milliseconds = ms;
   return f;
+}
+
+// Which camera pictures a Motion JPEG recording may keep as they are.
+std::vector<std::uint8_t> MakeJpeg(int width, int height, int subsampling, int flags) {
+  std::vector<std::uint8_t> bgr(static_cast<std::size_t>(width) * 3 * height);
+  for (std::size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<std::uint8_t>(i * 7);
+  tjhandle handle = tjInitCompress();
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  std::vector<std::uint8_t> jpeg;
+  if (tjCompress2(handle, bgr.data(), width, width * 3, height, TJPF_BGR, &out, &size, subsampling,
+                  80, flags) == 0) {
+    jpeg.assign(out, out + size);
+  }
+  tjFree(out);
+  tjDestroy(handle);
+  return jpeg;
+}
+
+TEST(JpegMarkers, OnlyWholeBaselineColourPicturesOfTheSizeAreKept) {
+  const auto baseline = MakeJpeg(64, 48, TJSAMP_420, 0);
+  ASSERT_FALSE(baseline.empty());
+  EXPECT_TRUE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 64, 48));
+  EXPECT_FALSE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 64, 46));
+  EXPECT_FALSE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 48, 48));
+  // Cut short (a stream that lost its end), or damaged headers.
+  EXPECT_FALSE(IsBaselineJpegOfSize(baseline.data(), baseline.size() / 2, 64, 48));
+  std::vector<std::uint8_t> damaged = baseline;
+  damaged[4] = 0x00;  // the first segment claims one byte: no valid length
+  damaged[5] = 0x01;
+  EXPECT_FALSE(IsBaselineJpegOfSize(damaged.data(), damaged.size(), 64, 48));
+  EXPECT_FALSE(IsBaselineJpegOfSize(nullptr, 0, 64, 48));
+  const std::uint8_t junk[] = {0xFF, 0xD8, 0xFF, 0xD9};
+  EXPECT_FALSE(IsBaselineJpegOfSize(junk, sizeof junk, 64, 48));
+  // 4:2:2, as most webcams send, is fine; progressive and grey are not.
+  const auto wide = MakeJpeg(64, 48, TJSAMP_422, 0);
+  EXPECT_TRUE(IsBaselineJpegOfSize(wide.data(), wide.size(), 64, 48));
+  const auto progressive = MakeJpeg(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
+  ASSERT_FALSE(progressive.empty());
+  EXPECT_FALSE(IsBaselineJpegOfSize(progressive.data(), progressive.size(), 64, 48));
+  const auto grey = MakeJpeg(64, 48, TJSAMP_GRAY, 0);
+  EXPECT_FALSE(IsBaselineJpegOfSize(grey.data(), grey.size(), 64, 48));
 }
 
 TEST(FrameBuffer, CopiesOnlyNewerFrames) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "recording/movie_recorder.h"
+#include "recording/video_compressor.h"
 #include "recording_test_util.h"
 
 namespace qmr {
@@ -88,6 +91,52 @@ TEST(PreEventBufferTest, WritesItsFramesFirstIntoANewRecording) {
     EXPECT_EQ(stamps[10], "pre 29");
     EXPECT_EQ(stamps.back(), "motion");
   }
+}
+
+
+// A camera's own JPEG pictures are kept and written byte for byte: the
+// recording holds exactly what the camera sent, and nothing is compressed.
+TEST(PreEventBufferTest, KeepsACamerasOwnJpegAsItIs) {
+  test::TempDir dir;
+  const BitmapInfoHeader format = MakeRgb24Header(64, 48);
+  // One real JPEG of the pattern, made by a compressor of its own.
+  VideoCompressor maker;
+  ASSERT_TRUE(maker.Open(MakeFourCC("MJPG"), format, 9000, 0));
+  ASSERT_TRUE(maker.StartSequence());
+  const std::uint8_t* made = nullptr;
+  std::int32_t madeSize = 0;
+  ASSERT_TRUE(maker.CompressFrame(test::PatternFrame(format, 7).data(), &made, nullptr, &madeSize));
+  const std::vector<std::uint8_t> jpeg(made, made + madeSize);
+
+  PreEventBuffer buffer;
+  ASSERT_TRUE(buffer.Configure(1, MakeFourCC("MJPG"), 3000, format));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(buffer.Add(test::PatternFrame(format, i).data(), format.sizeImage, i * 100,
+                           "pre", jpeg.data(), jpeg.size()));
+  }
+  EXPECT_EQ(buffer.Bytes(), 3 * jpeg.size());
+  MovieRecorder recorder;
+  const std::string file = dir.File("own.avi");
+  ASSERT_TRUE(recorder.Start(file, MakeFourCC("MJPG"), 3000, format, 10));
+  EXPECT_EQ(buffer.WriteTo(recorder), 3);
+  recorder.Stop();
+  int status = -1;
+  EXPECT_EQ(test::DecodeErrors(file, &status), "");
+  // The file holds the JPEG unchanged, three times.
+  std::string bytes;
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+    std::fclose(f);
+  }
+  const std::string needle(jpeg.begin(), jpeg.end());
+  std::size_t found = 0;
+  for (std::size_t at = bytes.find(needle); at != std::string::npos;
+       at = bytes.find(needle, at + 1)) {
+    ++found;
+  }
+  EXPECT_EQ(found, 3u);
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+// A quick look at a JPEG's markers, without decoding it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qmr {
+
+// True when data is one whole baseline (sequential, Huffman-coded) colour
+// JPEG of width x height pictures: it starts with the start-of-image marker,
+// its frame header is a baseline or extended sequential one with three
+// components and these dimensions, a scan follows, and it ends with the
+// end-of-image marker. Progressive, lossless and arithmetic-coded pictures,
+// grey ones and damaged or cut ones are refused: only pictures that every
+// Motion JPEG player shows are kept as they are.
+bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width, int height);
+
+}  // namespace qmr
