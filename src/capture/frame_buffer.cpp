@@ -17,11 +17,8 @@ bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader&
 
 void FrameBuffer::SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header,
                          const SystemTime& captureTime) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::swap(frame_.pixels, pixels);
-  frame_.jpeg.clear();
-  frame_.captureTime = captureTime;
-  frame_.header = header;
+  std::vector<std::uint8_t> none;
+  SwapIn(pixels, none, header, captureTime);
 }
 
 void FrameBuffer::SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg,

@@ -202,7 +202,6 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
       return;
     }
     recordingFormat_ = format;
-    recordingHandler_ = s.fccHandler;
     // The seconds before the motion go first, each frame with its own stamp.
     if (preBuffer_.Frames() > 0 && preBuffer_.Handler() == s.fccHandler &&
         preBuffer_.Format().width == format.width && preBuffer_.Format().height == format.height) {
@@ -218,7 +217,7 @@ void CameraMotionDetector::RecordFrame(const Settings& s, const std::string& pat
   }
   // A Motion JPEG camera's own picture goes in as it is: no second
   // compression, and no second loss of detail.
-  const bool asSent = recordingHandler_ == MakeFourCC("MJPG") && !frame.jpeg.empty();
+  const bool asSent = !frame.jpeg.empty() && recorder_.Handler() == MakeFourCC("MJPG");
   const bool written =
       asSent ? recorder_.WriteCompressedFrame(frame.jpeg.data(),
                                               static_cast<std::int32_t>(frame.jpeg.size()), true,

@@ -84,7 +84,6 @@ class CameraMotionDetector : public MotionDetector {
   std::vector<std::string> pictureFiles_;
   // Pre-event buffer and the MQTT event of the current period.
   PreEventBuffer preBuffer_;
-  std::uint32_t recordingHandler_ = 0;  // the compressor of the running recording
   std::atomic<bool> preCaptureWanted_{false};
   bool motionPublished_ = false;
   SystemTime motionStartTime_;

@@ -138,6 +138,11 @@ std::string MovieRecorder::Path() const {
   return path_;
 }
 
+std::uint32_t MovieRecorder::Handler() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return recording_.load() ? compressor_.Handler() : 0;
+}
+
 std::uint32_t MovieRecorder::FramesWritten() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return writer_.VideoCount();

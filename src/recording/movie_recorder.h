@@ -68,6 +68,8 @@ class MovieRecorder {
   // a failed Start).
   std::string Path() const;
   std::uint32_t FramesWritten() const;
+  // The compressor's handler code while recording, else 0.
+  std::uint32_t Handler() const;
 
   Failure Failed() const {
     std::lock_guard<std::mutex> lock(mutex_);
