@@ -14,6 +14,8 @@
 #include "base/log_file.h"
 #include "capture/jpeg_markers.h"
 
+#include <turbojpeg.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -51,6 +53,9 @@ struct PacketFreer {
 };
 struct ScalerFreer {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct TurboFreer {
+  void operator()(void* h) const { tjDestroy(h); }
 };
 
 bool LooksLocal(const std::string& url) {
@@ -322,14 +327,18 @@ bool StreamSource::Play(Session& s) {
   std::uint64_t count = 0;
   Clock::time_point lastDelivery = Clock::now() - std::chrono::hours(1);
 
-  auto deliver = [&](AVFrame* f) -> bool {
+  // Holds a picture of time stamp `ts` (stream time base) until its time
+  // when playing a file, and tells whether it is wanted at all: the output
+  // size, and the rate limit. Called before decoding where that is possible,
+  // so that pictures not wanted are never decoded.
+  enum class Step { kStop, kSkip, kGo };
+  auto pace = [&](std::int64_t ts, int sourceWidth, int sourceHeight, int& width, int& height,
+                  Clock::time_point& now) -> Step {
     ++count;
     if (recorded) {
       double pts = static_cast<double>(count) / s.frameRate;
-      if (f->best_effort_timestamp != AV_NOPTS_VALUE) {
-        pts = static_cast<double>(f->best_effort_timestamp) * av_q2d(s.timeBase);
-      }
-      const auto now = Clock::now();
+      if (ts != AV_NOPTS_VALUE) pts = static_cast<double>(ts) * av_q2d(s.timeBase);
+      now = Clock::now();
       if (anchored) {
         const auto target = wallBase + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(pts - ptsBase));
@@ -338,7 +347,7 @@ bool StreamSource::Play(Session& s) {
           anchored = false;
         } else if (target > now) {
           const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(target - now);
-          if (!Pause(static_cast<int>(wait.count()))) return false;
+          if (!Pause(static_cast<int>(wait.count()))) return Step::kStop;
         }
       }
       if (!anchored) {
@@ -347,16 +356,26 @@ bool StreamSource::Play(Session& s) {
         anchored = true;
       }
     }
-    int width = f->width, height = f->height, rate = 0;
+    width = sourceWidth;
+    height = sourceHeight;
+    int rate = 0;
     OutputSize(width, height, rate);
-    if (width < 4 || height < 1) return true;
-    const auto now = Clock::now();
+    if (width < 4 || height < 1) return Step::kSkip;
+    now = Clock::now();
     if (rate > 0) {
       // Deliver no more pictures per second than asked for; a quarter of an
       // interval of slack keeps a 25 fps file at 25 when 25 is asked for.
       const auto interval = std::chrono::microseconds(1000000 / rate);
-      if (now - lastDelivery < interval - interval / 4) return true;
+      if (now - lastDelivery < interval - interval / 4) return Step::kSkip;
     }
+    return Step::kGo;
+  };
+
+  auto deliver = [&](AVFrame* f) -> bool {
+    int width = 0, height = 0;
+    Clock::time_point now;
+    const Step step = pace(f->best_effort_timestamp, f->width, f->height, width, height, now);
+    if (step != Step::kGo) return step == Step::kSkip;
     // One conversion context while the sizes and the pixel format stay (the
     // library's cached-context call would make a new one for every
     // full-range JPEG picture).
@@ -400,6 +419,52 @@ bool StreamSource::Play(Session& s) {
     return true;
   };
 
+  // Motion JPEG wanted at its own size goes through TurboJPEG straight into
+  // the camera's sample, bottom-up and in BGR: one pass instead of a decode
+  // into planes and a conversion after; pictures that are not wanted (rate
+  // limit, camera busy) are not decoded at all. Anything else (another size
+  // wanted, field-coded or progressive pictures, a picture TurboJPEG cannot
+  // read) takes the general decoder below. kGo: not handled here.
+  std::unique_ptr<void, TurboFreer> turbo;
+  if (jpegStream && sink_->TakesDirectSamples()) turbo.reset(tjInitDecompress());
+  auto decodeJpeg = [&](AVPacket* p) -> Step {
+    int jpegWidth = 0, jpegHeight = 0, subsampling = 0, colourspace = 0;
+    const std::size_t size = static_cast<std::size_t>(p->size);
+    if (tjDecompressHeader3(turbo.get(), p->data, static_cast<unsigned long>(size), &jpegWidth,
+                            &jpegHeight, &subsampling, &colourspace) != 0 ||
+        jpegWidth != codec->width || jpegHeight != codec->height || (jpegHeight & 1) != 0 ||
+        !IsBaselineJpegOfSize(p->data, size, jpegWidth, jpegHeight)) {
+      return Step::kGo;
+    }
+    int width = jpegWidth, height = jpegHeight, rate = 0;
+    OutputSize(width, height, rate);
+    if (width != jpegWidth || height != jpegHeight) return Step::kGo;
+    Clock::time_point now;
+    const std::int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    const Step step = pace(ts, jpegWidth, jpegHeight, width, height, now);
+    if (step != Step::kGo) return step;
+    std::uint8_t* target = sink_->BeginSample(width, height);
+    if (target == nullptr) return Step::kSkip;  // the camera is busy: dropped undecoded
+    if (decoded_++ == 0) firstDecodeMs_ = NowMs();
+    sink_->AttachSampleJpeg(p->data, size);
+    // A warning (damaged data, concealed) still leaves a whole picture.
+    const bool filled = tjDecompress2(turbo.get(), p->data, static_cast<unsigned long>(size),
+                                      target, width, 0, height, TJPF_BGR, TJFLAG_BOTTOMUP) == 0 ||
+                        tjGetErrorCode(turbo.get()) == TJERR_WARNING;
+    sink_->EndSample(filled);
+    if (!filled) {
+      // This stream's pictures are not for TurboJPEG: the general decoder
+      // takes them from the next one on.
+      LogFile::Writef("Camera %s: %s, decoding with FFmpeg", name_.c_str(),
+                      tjGetErrorStr2(turbo.get()));
+      turbo.reset();
+      return Step::kSkip;
+    }
+    lastDelivery = now;
+    delivered = true;
+    return Step::kSkip;
+  };
+
   auto drain = [&]() -> bool {
     int rc;
     while ((rc = avcodec_receive_frame(codec, frame.get())) == 0) {
@@ -432,6 +497,14 @@ bool StreamSource::Play(Session& s) {
       continue;
     }
     if (packet->stream_index == s.streamIndex) {
+      if (turbo) {
+        const Step step = decodeJpeg(packet.get());
+        if (step != Step::kGo) {
+          av_packet_unref(packet.get());
+          if (step == Step::kStop) break;
+          continue;
+        }
+      }
       const int sent = avcodec_send_packet(codec, packet.get());
       // A damaged packet is skipped; the decoder picks up at the next one.
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
