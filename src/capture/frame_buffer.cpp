@@ -1,5 +1,6 @@
 #include "capture/frame_buffer.h"
 
+#include <chrono>
 #include <utility>
 
 namespace qmr {
@@ -7,11 +8,14 @@ namespace qmr {
 bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader& header,
                              const SystemTime& captureTime) {
   if (!sample || header.sizeImage == 0 || header.sizeImage > 0x7FFFFFFFu) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!frame_.pixels.CopyFrom(sample, static_cast<std::int32_t>(header.sizeImage))) return false;
-  frame_.jpeg.clear();
-  frame_.captureTime = captureTime;
-  frame_.header = header;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!frame_.pixels.CopyFrom(sample, static_cast<std::int32_t>(header.sizeImage))) return false;
+    frame_.jpeg.clear();
+    frame_.captureTime = captureTime;
+    frame_.header = header;
+  }
+  stored_.notify_all();
   return true;
 }
 
@@ -23,11 +27,14 @@ void FrameBuffer::SwapIn(ByteBuffer& pixels, const BitmapInfoHeader& header,
 
 void FrameBuffer::SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg,
                          const BitmapInfoHeader& header, const SystemTime& captureTime) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::swap(frame_.pixels, pixels);
-  std::swap(frame_.jpeg, jpeg);
-  frame_.captureTime = captureTime;
-  frame_.header = header;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(frame_.pixels, pixels);
+    std::swap(frame_.jpeg, jpeg);
+    frame_.captureTime = captureTime;
+    frame_.header = header;
+  }
+  stored_.notify_all();
 }
 
 bool FrameBuffer::CopyLocked(VideoFrame& frame) const {
@@ -43,6 +50,14 @@ bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (SameCaptureTime(frame_.captureTime, frame.captureTime)) return false;
   return CopyLocked(frame);
+}
+
+bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const bool newer = stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return frame_.pixels.Length() > 0 && !SameCaptureTime(frame_.captureTime, frame.captureTime);
+  });
+  return newer && CopyLocked(frame);
 }
 
 bool FrameBuffer::CopyLatest(VideoFrame& frame) const {

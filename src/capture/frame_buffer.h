@@ -3,6 +3,7 @@
 // motion detector); the detector and the snapshot command copy out of it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -37,6 +38,10 @@ class FrameBuffer {
   // capture time (then false, frame untouched). Also false while nothing has
   // been stored yet.
   bool CopyIfNewer(VideoFrame& frame) const;
+  // The same, but waits up to timeoutMs for a newer frame to be stored
+  // when the held one is not newer: a consumer that wants every frame
+  // sleeps until one arrives instead of polling for it.
+  bool WaitCopyIfNewer(VideoFrame& frame, int timeoutMs) const;
   // Copies the held frame regardless of its time; false only while nothing
   // has been stored or memory runs out.
   bool CopyLatest(VideoFrame& frame) const;
@@ -45,6 +50,7 @@ class FrameBuffer {
   bool CopyLocked(VideoFrame& frame) const;
 
   mutable std::mutex mutex_;
+  mutable std::condition_variable stored_;
   VideoFrame frame_;
 };
 

@@ -66,13 +66,18 @@ bool DetectorThread::SetRunning(bool on) {
 void DetectorThread::SetFrameSource(const FrameBuffer* buffer) {
   if (buffer == nullptr) {
     frameSource_ = nullptr;
+    sourceWaits_ = false;
     return;
   }
-  frameSource_ = [buffer](VideoFrame& frame) { return buffer->CopyIfNewer(frame); };
+  frameSource_ = [buffer](VideoFrame& frame) {
+    return buffer->WaitCopyIfNewer(frame, kFrameWaitMs);
+  };
+  sourceWaits_ = true;
 }
 
 void DetectorThread::SetFrameSource(std::function<bool(VideoFrame&)> source) {
   frameSource_ = std::move(source);
+  sourceWaits_ = false;
 }
 
 void DetectorThread::SetThreshold(int percent) { threshold_ = std::clamp(percent, 1, 100); }
@@ -146,9 +151,9 @@ int DetectorThread::Poll(std::uint32_t now) {
       static_cast<std::uint32_t>(now - lastCheck_) < static_cast<std::uint32_t>(kIdleIntervalMs)) {
     if (!WantsEveryFrame()) return kIdleSleepMs;
     if (FetchFrame()) OnFrameOutsideMotion();
-    return kFramePollMs;
+    return FramePollMs();
   }
-  if (!FetchFrame()) return kFramePollMs;
+  if (!FetchFrame()) return FramePollMs();
   lastCheck_ = now;
 
   if (Detect()) {

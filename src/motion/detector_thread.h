@@ -25,6 +25,9 @@ class DetectorThread : public DetectorState {
   static constexpr int kIdleIntervalMs = 200;
   static constexpr int kIdleSleepMs = 20;
   static constexpr int kFramePollMs = 5;
+  // How long a fetch from a frame buffer waits for the next frame; also the
+  // longest a stop waits for the thread to notice.
+  static constexpr int kFrameWaitMs = 50;
   static constexpr int kChecksToStart = 3;
   static constexpr int kQuietChecksToEnd = 3;
   static constexpr int kDefaultMinimumSeconds = 5;
@@ -47,9 +50,10 @@ class DetectorThread : public DetectorState {
   bool ThreadAlive() const { return threadHandle_.load() != 0; }
 
   // Where frames come from: the camera's frame buffer (not owned; it must
-  // outlive the detector or be replaced while the thread is stopped), or any
-  // function with the same contract (copy the newest frame into the given one
-  // when its capture time differs; false when there is nothing new).
+  // outlive the detector or be replaced while the thread is stopped; a fetch
+  // waits there for the next frame), or any function with the same contract
+  // (copy the newest frame into the given one when its capture time differs;
+  // false when there is nothing new), which is polled.
   void SetFrameSource(const FrameBuffer* buffer);
   void SetFrameSource(std::function<bool(VideoFrame&)> source);
 
@@ -118,11 +122,14 @@ class DetectorThread : public DetectorState {
   static void ThreadMain(void* argument);
   void Run();
   bool FetchFrame();
+  // The pause after a fetch: none when the fetch itself waits for frames.
+  int FramePollMs() const { return sourceWaits_ && frameSource_ ? 0 : kFramePollMs; }
   std::uint32_t MinimumMotionMs() const;
 
   std::unique_ptr<VideoFrame> currentFrame_;
   std::unique_ptr<VideoFrame> referenceFrame_;
   std::function<bool(VideoFrame&)> frameSource_;
+  bool sourceWaits_ = false;  // frameSource_ blocks until a frame arrives
   std::function<int()> minimumSeconds_;
   std::function<std::uint32_t()> clock_;
   std::function<void(int)> sleep_;

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/enumerate_devices.h"
@@ -199,6 +201,20 @@ TEST(FrameBuffer, CopiesOnlyNewerFrames) {
   EXPECT_EQ(consumer.pixels.Length(), 8 * 4 * 3);
   EXPECT_EQ(consumer.pixels.Data()[2], 0x22);
   EXPECT_FALSE(buffer.CopyIfNewer(consumer));
+
+  // A consumer waiting for the next frame: nothing new times out with the
+  // consumer's frame untouched; a frame swapped in by another thread ends
+  // the wait at once.
+  EXPECT_FALSE(buffer.WaitCopyIfNewer(consumer, 20));
+  EXPECT_EQ(consumer.captureTime.milliseconds, 44);
+  VideoFrame e = MakeFrame(8, 4, 45);
+  std::thread producer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    buffer.SwapIn(e.pixels, e.header, e.captureTime);
+  });
+  EXPECT_TRUE(buffer.WaitCopyIfNewer(consumer, 10000));
+  producer.join();
+  EXPECT_EQ(consumer.captureTime.milliseconds, 45);
 }
 
 TEST(PreviewRenderer, PicturesKeepTheirAspectRatioInThePane) {
