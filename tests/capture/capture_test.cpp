@@ -300,6 +300,40 @@ TEST(PreviewRenderer, ScalesToThePaneTopDownAndAllocatesNothingPerFrame) {
   renderer.SetNotify({});
 }
 
+TEST(PreviewRenderer, EveryPaneSizeShowsTheNearestSourcePixels) {
+  // Shrunk, enlarged, the same size, and widths that leave a remainder for
+  // the vector path: each output pixel is the source pixel under its centre,
+  // including the source's last column in its last stored row.
+  const int sizes[][4] = {{640, 480, 640, 480}, {640, 480, 333, 250}, {160, 120, 643, 482},
+                          {20, 10, 37, 19},     {4, 2, 4, 2},         {1280, 720, 641, 361}};
+  for (const auto& z : sizes) {
+    const int w = z[0], h = z[1];
+    SCOPED_TRACE(testing::Message() << w << "x" << h << " -> " << z[2] << "x" << z[3]);
+    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(w) * 3 * h);
+    for (std::size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<std::uint8_t>(i * 13 + i / 7);
+    PreviewRenderer renderer;
+    renderer.SetNotify([] {});
+    renderer.SetPaneSize(z[2], z[3]);
+    renderer.Present(bgr.data(), w, h, "");
+    PreviewFrame shown;
+    ASSERT_TRUE(renderer.TakeFrame(shown));
+    const PictureRect fit = FitPicture(w, h, z[2], z[3]);
+    ASSERT_EQ(shown.width, fit.width);
+    ASSERT_EQ(shown.height, fit.height);
+    int wrong = 0;
+    for (int y = 0; y < shown.height; ++y) {
+      const int sy = static_cast<int>((2LL * y + 1) * h / (2LL * shown.height));
+      for (int x = 0; x < shown.width; ++x) {
+        const int sx = static_cast<int>((2LL * x + 1) * w / (2LL * shown.width));
+        const std::uint8_t* s = bgr.data() + (static_cast<std::size_t>(h - 1 - sy) * w + sx) * 3;
+        const std::uint8_t* d = shown.pixels.data() + (static_cast<std::size_t>(y) * shown.width + x) * 4;
+        if (d[0] != s[0] || d[1] != s[1] || d[2] != s[2] || d[3] != 0xFF) ++wrong;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST(VideoFrame, ToImageMakesTopDownRgb) {
   // 4 x 2: stored bottom row first, pixels blue, green, red.
   VideoFrame f;
