@@ -46,11 +46,7 @@ bool FrameBuffer::CopyLocked(VideoFrame& frame) const {
   return true;
 }
 
-bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (SameCaptureTime(frame_.captureTime, frame.captureTime)) return false;
-  return CopyLocked(frame);
-}
+bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const { return WaitCopyIfNewer(frame, 0); }
 
 bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs) const {
   std::unique_lock<std::mutex> lock(mutex_);

@@ -332,6 +332,9 @@ bool StreamSource::Play(Session& s) {
   // size, and the rate limit. Called before decoding where that is possible,
   // so that pictures not wanted are never decoded.
   enum class Step { kStop, kSkip, kGo };
+  auto countDecoded = [&] {
+    if (decoded_++ == 0) firstDecodeMs_ = NowMs();
+  };
   auto pace = [&](std::int64_t ts, int sourceWidth, int sourceHeight, int& width, int& height,
                   Clock::time_point& now) -> Step {
     ++count;
@@ -428,12 +431,9 @@ bool StreamSource::Play(Session& s) {
   std::unique_ptr<void, TurboFreer> turbo;
   if (jpegStream && sink_->TakesDirectSamples()) turbo.reset(tjInitDecompress());
   auto decodeJpeg = [&](AVPacket* p) -> Step {
-    int jpegWidth = 0, jpegHeight = 0, subsampling = 0, colourspace = 0;
+    const int jpegWidth = codec->width, jpegHeight = codec->height;
     const std::size_t size = static_cast<std::size_t>(p->size);
-    if (tjDecompressHeader3(turbo.get(), p->data, static_cast<unsigned long>(size), &jpegWidth,
-                            &jpegHeight, &subsampling, &colourspace) != 0 ||
-        jpegWidth != codec->width || jpegHeight != codec->height || (jpegHeight & 1) != 0 ||
-        !IsBaselineJpegOfSize(p->data, size, jpegWidth, jpegHeight)) {
+    if ((jpegHeight & 1) != 0 || !IsBaselineJpegOfSize(p->data, size, jpegWidth, jpegHeight)) {
       return Step::kGo;
     }
     int width = jpegWidth, height = jpegHeight, rate = 0;
@@ -445,7 +445,7 @@ bool StreamSource::Play(Session& s) {
     if (step != Step::kGo) return step;
     std::uint8_t* target = sink_->BeginSample(width, height);
     if (target == nullptr) return Step::kSkip;  // the camera is busy: dropped undecoded
-    if (decoded_++ == 0) firstDecodeMs_ = NowMs();
+    countDecoded();
     sink_->AttachSampleJpeg(p->data, size);
     // A warning (damaged data, concealed) still leaves a whole picture.
     const bool filled = tjDecompress2(turbo.get(), p->data, static_cast<unsigned long>(size),
@@ -468,7 +468,7 @@ bool StreamSource::Play(Session& s) {
   auto drain = [&]() -> bool {
     int rc;
     while ((rc = avcodec_receive_frame(codec, frame.get())) == 0) {
-      if (decoded_++ == 0) firstDecodeMs_ = NowMs();
+      countDecoded();
       const bool go_on = deliver(frame.get());
       av_frame_unref(frame.get());
       if (!go_on) return false;
