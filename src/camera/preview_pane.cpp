@@ -5,10 +5,13 @@
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
 #include <wx/toplevel.h>
+#include <wx/utils.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "base/log_file.h"
+#include "camera/direct_presenter.h"
 #include "capture/capture_device.h"
 
 namespace qmr {
@@ -34,6 +37,70 @@ void MakeNativeWindow(wxWindow& window) {
 #endif
 }
 
+// The X window id of the pane's own window and the name of its display;
+// false when the pane is not on an X11 display. syncFirst: first wait until
+// the server has every request of the toolkit. Looked up at run time like
+// the call above.
+bool X11Window(wxWindow& window, std::uint32_t& id, std::string& display, bool syncFirst) {
+#ifdef __WXGTK3__
+  if (wxGetDisplayInfo().type != wxDisplayX11) return false;
+  using GetXid = unsigned long (*)(GdkWindow*);
+  using GetDisplay = void* (*)(GdkWindow*);
+  using GetName = const char* (*)(void*);
+  using Sync = void (*)(void*);
+  static const auto getXid =
+      reinterpret_cast<GetXid>(dlsym(RTLD_DEFAULT, "gdk_x11_window_get_xid"));
+  static const auto getDisplay =
+      reinterpret_cast<GetDisplay>(dlsym(RTLD_DEFAULT, "gdk_window_get_display"));
+  static const auto getName =
+      reinterpret_cast<GetName>(dlsym(RTLD_DEFAULT, "gdk_display_get_name"));
+  static const auto sync = reinterpret_cast<Sync>(dlsym(RTLD_DEFAULT, "gdk_display_sync"));
+  GdkWindow* w = window.GTKGetDrawingWindow();
+  if (w == nullptr || getXid == nullptr || getDisplay == nullptr || getName == nullptr ||
+      sync == nullptr) {
+    return false;
+  }
+  void* gdkDisplay = getDisplay(w);
+  const char* name = gdkDisplay != nullptr ? getName(gdkDisplay) : nullptr;
+  if (name == nullptr) return false;
+  // The window may exist only in the toolkit's outgoing requests so far;
+  // another connection must find it on the server.
+  if (syncFirst) sync(gdkDisplay);
+  id = static_cast<std::uint32_t>(getXid(w));
+  display = name;
+  return id != 0;
+#else
+  (void)window;
+  (void)id;
+  (void)display;
+  (void)syncFirst;
+  return false;
+#endif
+}
+
+// The time stamp at the top left of the picture area: fixed-pitch text
+// sized with the picture (15 px on a 240-row picture), on a translucent dark
+// box so that it reads on bright and dark scenes.
+void DrawStamp(cairo_t* cr, const PictureRect& area, const std::string& text, const Rgb& colour) {
+  const double size = std::clamp(area.height / 16.0, 9.0, 48.0);
+  cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr, size);
+  cairo_font_extents_t font;
+  cairo_font_extents(cr, &font);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, text.c_str(), &extents);
+  const double pad = std::max(1.0, size / 6.0);
+  cairo_rectangle(cr, area.x, area.y, std::min<double>(extents.x_advance + 2 * pad, area.width),
+                  std::min<double>(font.ascent + font.descent + 2 * pad, area.height));
+  cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
+  cairo_fill(cr);
+  cairo_move_to(cr, area.x + pad, area.y + pad + font.ascent);
+  cairo_set_source_rgb(cr, colour.red / 255.0, colour.green / 255.0, colour.blue / 255.0);
+  cairo_show_text(cr, text.c_str());
+}
+
+constexpr int kWatchMs = 250;
+
 }  // namespace
 
 void PreviewPane::SurfaceFree::operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
@@ -47,9 +114,28 @@ PreviewPane::PreviewPane(wxWindow* parent)
   SetBackgroundColour(*wxBLACK);
   Bind(wxEVT_PAINT, &PreviewPane::OnPaint, this);
   Bind(wxEVT_SIZE, &PreviewPane::OnSize, this);
+  watch_.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Watch(); }, watch_.GetId());
 }
 
 PreviewPane::~PreviewPane() { Detach(); }
+
+std::uint64_t PreviewPane::PaintedFrames() const {
+  return paintedFrames_ + presentedBefore_ + (direct_ ? direct_->Presented() : 0);
+}
+
+std::string PreviewPane::LastStamp() const {
+  std::string stamp = frame_.stampText;
+  if (direct_) {
+    direct_->WithLastPicture(
+        [&](std::uint8_t*, int, int, const std::string& shown) { stamp = shown; });
+  }
+  return stamp;
+}
+
+std::uint64_t PreviewPane::SurfacesMade() const {
+  return surfacesMade_ + segmentsBefore_ + (direct_ ? direct_->SegmentsMade() : 0);
+}
 
 bool PreviewPane::Attach(CaptureDevice& device) {
   Detach();
@@ -71,8 +157,80 @@ bool PreviewPane::Attach(CaptureDevice& device) {
 
 void PreviewPane::Detach() {
   if (renderer_ == nullptr) return;
+  StopDirect();
   renderer_->SetNotify({});
   renderer_ = nullptr;
+}
+
+void PreviewPane::StartDirect() {
+  std::uint32_t window = 0;
+  std::string display;
+  if (direct_ || renderer_ == nullptr || !nativeWindow_ || !outlines_.empty() ||
+      !X11Window(*this, window, display, true) || window == refusedWindow_) {
+    return;
+  }
+  PreviewRenderer* renderer = renderer_;
+  // Runs on the frame thread while the presenter is the renderer's output,
+  // which ends (SetOutput) before renderer_ is let go.
+  auto overlay = [renderer](std::uint8_t* pixels, int width, int height, const std::string& stamp) {
+    if (!renderer->ShowTimeStamp() || stamp.empty()) return;
+    // Drawn as 32-bit colour with alpha so that the fourth byte stays
+    // opaque (some windows take it as alpha).
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32,
+                                                                   width, height, width * 4);
+    cairo_t* cr = cairo_create(surface);
+    DrawStamp(cr, PictureRect{0, 0, width, height}, stamp, renderer->TextColour());
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+  };
+  std::string why;
+  direct_ = DirectPresenter::Open(display, window, overlay, why);
+  if (!direct_) {
+    refusedWindow_ = window;
+    LogFile::Writef("Preview drawn through the toolkit: %s", why.c_str());
+    return;
+  }
+  renderer_->SetOutput(direct_.get());
+  watch_.Start(kWatchMs);
+}
+
+void PreviewPane::StopDirect() {
+  watch_.Stop();
+  if (!direct_) return;
+  if (renderer_ != nullptr) renderer_->SetOutput(nullptr);
+  // Its last picture (with its stamp) is what the toolkit paints until the
+  // next frame comes.
+  direct_->WithLastPicture([&](std::uint8_t* pixels, int width, int height,
+                               const std::string& stamp) {
+    const std::size_t size = static_cast<std::size_t>(width) * 4 * height;
+    frame_.pixels.assign(pixels, pixels + size);
+    frame_.width = width;
+    frame_.height = height;
+    frame_.stampText = stamp;
+    frameStamped_ = true;
+  });
+  presentedBefore_ += direct_->Presented();
+  segmentsBefore_ += direct_->SegmentsMade();
+  direct_.reset();
+  Refresh(false);
+}
+
+void PreviewPane::Watch() {
+  if (!direct_ || renderer_ == nullptr) {
+    watch_.Stop();
+    return;
+  }
+  const wxTopLevelWindow* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
+  renderer_->SetVisible(IsShownOnScreen() && (top == nullptr || !top->IsIconized()));
+  std::uint32_t window = 0;
+  std::string display;
+  const bool same = X11Window(*this, window, display, false) && window == direct_->Window();
+  if (direct_->Failed() || !same) {
+    // An X error on a window still the pane's own: that window will not
+    // work. A new window: the next frame tries it.
+    if (same) refusedWindow_ = window;
+    StopDirect();
+  }
 }
 
 void PreviewPane::FrameWaiting() {
@@ -81,6 +239,9 @@ void PreviewPane::FrameWaiting() {
     MakeNativeWindow(*this);
     nativeWindow_ = true;
   }
+  // Frames come here while the presenter is at work only once it failed.
+  if (direct_ && direct_->Failed()) Watch();
+  if (!direct_ && nativeWindow_ && IsShownOnScreen()) StartDirect();
   const wxTopLevelWindow* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
   if (!IsShownOnScreen() || (top != nullptr && top->IsIconized())) {
     // Nothing to see: the frame thread stops converting until the next
@@ -91,10 +252,12 @@ void PreviewPane::FrameWaiting() {
   if (nativeWindow_ && frame_.width > 0) {
     // Drawn at once onto the pane's own window: one pass of the event loop
     // per frame instead of a second one for the toolkit's redraw.
-    if (renderer_->TakeFrame(frame_) && UpdateSurface()) {
+    if (renderer_->TakeFrame(frame_) &&
+        UseSurface(frame_.pixels.data(), frame_.pixels.size(), frame_.width, frame_.height)) {
+      frameStamped_ = false;
       ++paintedFrames_;
       wxClientDC dc(this);
-      Draw(dc);
+      Draw(dc, frame_.stampText, false);
     }
     return;
   }
@@ -110,21 +273,20 @@ void PreviewPane::OnSize(wxSizeEvent& event) {
   event.Skip();
 }
 
-PictureRect PreviewPane::PictureArea() const {
+PictureRect PreviewPane::PictureArea(int width, int height) const {
   const wxSize client = GetClientSize();
-  return FitPicture(frame_.width, frame_.height, client.x, client.y);
+  return FitPicture(width, height, client.x, client.y);
 }
 
-bool PreviewPane::UpdateSurface() {
-  // frame_'s previous buffer went back to the renderer: never draw it again.
+bool PreviewPane::UseSurface(std::uint8_t* data, std::size_t size, int width, int height) {
+  // The buffer drawn before may be written by the frame thread by now:
+  // never draw it again.
   surface_ = nullptr;
-  const int width = frame_.width, height = frame_.height;
-  if (width <= 0 || height <= 0 ||
-      frame_.pixels.size() < static_cast<std::size_t>(width) * 4 * height ||
+  if (data == nullptr || width <= 0 || height <= 0 ||
+      size < static_cast<std::size_t>(width) * 4 * height ||
       cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width) != width * 4) {
     return false;
   }
-  std::uint8_t* data = frame_.pixels.data();
   Surface* found = nullptr;
   for (Surface& s : surfaces_) {
     if (s.surface && s.data == data && s.width == width && s.height == height) found = &s;
@@ -156,12 +318,32 @@ void PreviewPane::OnPaint(wxPaintEvent&) {
   if (renderer_ != nullptr) {
     // Painting means the pane is on screen: frames are wanted again.
     renderer_->SetVisible(true);
-    if (renderer_->TakeFrame(frame_) && UpdateSurface()) ++paintedFrames_;
+    if (renderer_->TakeFrame(frame_)) {
+      frameStamped_ = false;
+      ++paintedFrames_;
+    }
   }
-  Draw(dc);
+  bool drawn = false;
+  if (direct_) {
+    // The presenter's last picture, stamp included; the frame thread waits
+    // meanwhile, and its buffer is not drawn again after.
+    direct_->WithLastPicture(
+        [&](std::uint8_t* pixels, int width, int height, const std::string& stamp) {
+          const std::size_t size = static_cast<std::size_t>(width) * 4 * height;
+          if (UseSurface(pixels, size, width, height)) {
+            Draw(dc, stamp, true);
+            drawn = true;
+          }
+          surface_ = nullptr;
+        });
+  }
+  if (!drawn) {
+    UseSurface(frame_.pixels.data(), frame_.pixels.size(), frame_.width, frame_.height);
+    Draw(dc, frame_.stampText, frameStamped_);
+  }
 }
 
-void PreviewPane::Draw(wxDC& dc) {
+void PreviewPane::Draw(wxDC& dc, const std::string& stamp, bool stampInPicture) {
   const wxSize client = GetClientSize();
   bool showStamp = false;
   Rgb stampColour{255, 0, 0};
@@ -171,7 +353,7 @@ void PreviewPane::Draw(wxDC& dc) {
   }
   wxGraphicsContext* gc = dc.GetGraphicsContext();
   cairo_t* cr = gc != nullptr ? static_cast<cairo_t*>(gc->GetNativeContext()) : nullptr;
-  const PictureRect area = PictureArea();
+  const PictureRect area = PictureArea(surfaceWidth_, surfaceHeight_);
   if (cr == nullptr || !surface_ || area.width <= 0 || client.x <= 0 || client.y <= 0) {
     dc.SetBackground(*wxBLACK_BRUSH);
     dc.Clear();
@@ -203,26 +385,7 @@ void PreviewPane::Draw(wxDC& dc) {
   cairo_paint(cr);
   cairo_restore(cr);
 
-  if (showStamp && !frame_.stampText.empty()) {
-    // Fixed-pitch text sized with the picture (15 px on a 240-row picture),
-    // on a translucent dark box so that it reads on bright and dark scenes.
-    const double size = std::clamp(area.height / 16.0, 9.0, 48.0);
-    cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-    cairo_set_font_size(cr, size);
-    cairo_font_extents_t font;
-    cairo_font_extents(cr, &font);
-    cairo_text_extents_t text;
-    cairo_text_extents(cr, frame_.stampText.c_str(), &text);
-    const double pad = std::max(1.0, size / 6.0);
-    cairo_rectangle(cr, area.x, area.y, std::min<double>(text.x_advance + 2 * pad, area.width),
-                    std::min<double>(font.ascent + font.descent + 2 * pad, area.height));
-    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
-    cairo_fill(cr);
-    cairo_move_to(cr, area.x + pad, area.y + pad + font.ascent);
-    cairo_set_source_rgb(cr, stampColour.red / 255.0, stampColour.green / 255.0,
-                         stampColour.blue / 255.0);
-    cairo_show_text(cr, frame_.stampText.c_str());
-  }
+  if (showStamp && !stampInPicture && !stamp.empty()) DrawStamp(cr, area, stamp, stampColour);
   if (!outlines_.empty() && outlineWidth_ > 0 && outlineHeight_ > 0) {
     // Sensible zones green, masks red; one-pixel lines on pixel centres.
     const double sx = static_cast<double>(area.width) / outlineWidth_;
@@ -249,6 +412,13 @@ void PreviewPane::SetOutlines(std::vector<Outline> outlines, int sourceWidth, in
   outlines_ = std::move(outlines);
   outlineWidth_ = sourceWidth;
   outlineHeight_ = sourceHeight;
+  // The frame thread does not draw outlines: while they show, every frame
+  // goes through the toolkit.
+  if (outlines_.empty()) {
+    if (nativeWindow_ && IsShownOnScreen()) StartDirect();
+  } else {
+    StopDirect();
+  }
   Refresh(false);
 }
 

@@ -4,10 +4,15 @@
 // top left of the picture. The frame thread scales each frame to the pane's
 // size and only announces it; on the notice the pane takes the frame and
 // draws it at once from the frame's own pixel buffer (no copy), so a busy
-// user interface drops frames instead of queueing them. While the pane is
-// hidden or its window minimised, frames are not converted.
+// user interface drops frames instead of queueing them. On an X11 display
+// the frame thread puts the frames into the pane's window itself (see
+// DirectPresenter), and the pane only paints what the toolkit asks for
+// (exposed, resized) from the last of them; while zone outlines are shown,
+// or where that cannot work, every frame goes through the toolkit. While the
+// pane is hidden or its window minimised, frames are not converted.
 #pragma once
 
+#include <wx/timer.h>
 #include <wx/window.h>
 
 #include <atomic>
@@ -23,6 +28,7 @@ typedef struct _cairo_surface cairo_surface_t;
 namespace qmr {
 
 class CaptureDevice;
+class DirectPresenter;
 
 class PreviewPane : public wxWindow {
  public:
@@ -35,12 +41,13 @@ class PreviewPane : public wxWindow {
   void Detach();
 
   // Frames painted so far and the stamp of the last one (tests, diagnostics).
-  std::uint64_t PaintedFrames() const { return paintedFrames_; }
-  const std::string& LastStamp() const { return frame_.stampText; }
-  bool HasPicture() const { return frame_.width > 0; }
-  // Times the image surface was made (tests: only when the picture size
-  // changes).
-  std::uint64_t SurfacesMade() const { return surfacesMade_; }
+  std::uint64_t PaintedFrames() const;
+  std::string LastStamp() const;
+  // Times an image surface or a shared segment was made (tests: only when
+  // the picture size changes).
+  std::uint64_t SurfacesMade() const;
+  // Frames go to the window from the frame thread (tests, diagnostics).
+  bool DrawsDirectly() const { return direct_ != nullptr; }
 
   // Zone outlines drawn over the picture, in the coordinates of a
   // sourceWidth x sourceHeight picture (mapped like the picture itself);
@@ -58,23 +65,33 @@ class PreviewPane : public wxWindow {
   };
 
   void OnPaint(wxPaintEvent& event);
-  // The picture, its bars and its stamp onto dc.
-  void Draw(wxDC& dc);
+  // The picture, its bars and (unless the picture has it already) its stamp
+  // onto dc; the picture is the one surface_ shows, stamped with stamp.
+  void Draw(wxDC& dc, const std::string& stamp, bool stampInPicture);
   void OnSize(wxSizeEvent& event);
   // User-interface thread: a frame waits in the renderer.
   void FrameWaiting();
-  // Points the picture at an image surface over frame_'s pixels (no copy),
+  // Points the picture at an image surface over these pixels (no copy),
   // making one only for a buffer not seen before.
-  bool UpdateSurface();
-  // Where the current picture goes in the client area.
-  PictureRect PictureArea() const;
+  bool UseSurface(std::uint8_t* data, std::size_t size, int width, int height);
+  // Where a picture of this size goes in the client area.
+  PictureRect PictureArea(int width, int height) const;
+  // Hands frames to a presenter on the pane's X window, when it can.
+  void StartDirect();
+  // Back to the toolkit for every frame.
+  void StopDirect();
+  // Timer: tells the frame thread whether the pane can be seen, and notices
+  // when the presenter's window is no longer the pane's.
+  void Watch();
 
   PreviewRenderer* renderer_ = nullptr;
   // The frame on screen; its buffer is swapped with the renderer's, so
   // frames of the same size reuse memory.
   PreviewFrame frame_;
+  bool frameStamped_ = false;  // frame_'s pixels carry their stamp already
   // Image surfaces drawn straight from the pixel buffers that circulate
-  // between the frame thread and the pane (three of them), each kept while
+  // between the frame thread and the pane (three of them) and the
+  // presenter's two (drawn when the toolkit repaints), each kept while
   // its buffer keeps its place and size. Only the one over frame_'s buffer
   // is ever drawn: the others' buffers may be written by the frame thread.
   struct Surface {
@@ -83,7 +100,7 @@ class PreviewPane : public wxWindow {
     int height = 0;
     std::unique_ptr<cairo_surface_t, SurfaceFree> surface;
   };
-  static constexpr int kSurfaces = 3;
+  static constexpr int kSurfaces = 5;
   Surface surfaces_[kSurfaces];
   int nextSurface_ = 0;                 // the slot a new surface replaces
   cairo_surface_t* surface_ = nullptr;  // over frame_'s pixels, or none
@@ -97,6 +114,11 @@ class PreviewPane : public wxWindow {
   int outlineHeight_ = 0;
   // Shared with the frame thread's callback: a repaint is already asked for.
   std::shared_ptr<std::atomic<bool>> refreshPending_;
+  std::unique_ptr<DirectPresenter> direct_;
+  std::uint32_t refusedWindow_ = 0;  // a window the presenter could not use
+  std::uint64_t presentedBefore_ = 0;   // frames and segments of earlier presenters
+  std::uint64_t segmentsBefore_ = 0;
+  wxTimer watch_;
 };
 
 }  // namespace qmr

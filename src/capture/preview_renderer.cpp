@@ -65,6 +65,11 @@ void PreviewRenderer::SetNotify(std::function<void()> notify) {
   notify_ = std::move(notify);
 }
 
+void PreviewRenderer::SetOutput(PreviewOutput* output) {
+  std::lock_guard<std::mutex> lock(notifyMutex_);
+  output_ = output;
+}
+
 void PreviewRenderer::SetPaneSize(int width, int height) {
   if (width < 0 || height < 0) width = height = 0;
   paneSize_.store((static_cast<std::uint64_t>(static_cast<std::uint32_t>(width)) << 32) |
@@ -79,8 +84,8 @@ bool PreviewRenderer::TakeFrame(PreviewFrame& out) {
   return true;
 }
 
-void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int height, int outWidth,
-                            int outHeight) {
+void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int height,
+                            std::uint8_t* out, int outWidth, int outHeight) {
   if (columnsFor_[0] != width || columnsFor_[1] != outWidth) {
     columns_.resize(static_cast<std::size_t>(outWidth));
     for (int x = 0; x < outWidth; ++x) {
@@ -91,9 +96,6 @@ void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int heig
     columnsFor_[0] = width;
     columnsFor_[1] = outWidth;
   }
-  const std::size_t size = static_cast<std::size_t>(outWidth) * 4 * outHeight;
-  if (work_.pixels.capacity() < size) growths_.fetch_add(1);
-  work_.pixels.resize(size);
   const std::size_t row = static_cast<std::size_t>(width) * 3;
   const std::uint32_t* columns = columns_.data();
   // Output columns whose source pixel is followed by another byte of its row.
@@ -106,7 +108,7 @@ void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int heig
     // stored height - 1 - sy rows from the start (bottom-up).
     const int sy =
         static_cast<int>((static_cast<std::int64_t>(2 * y + 1) * height) / (2 * outHeight));
-    std::uint8_t* dst = work_.pixels.data() + outRow * y;
+    std::uint8_t* dst = out + outRow * y;
     if (sy == lastSy) {
       // Enlarged: the same source row as the row above.
       std::memcpy(dst, dst - outRow, outRow);
@@ -139,8 +141,6 @@ void PreviewRenderer::Scale(const std::uint8_t* bottomUpBgr, int width, int heig
       dst[3] = 0xFF;
     }
   }
-  work_.width = outWidth;
-  work_.height = outHeight;
 }
 
 void PreviewRenderer::Present(const std::uint8_t* bottomUpBgr, int width, int height,
@@ -149,13 +149,24 @@ void PreviewRenderer::Present(const std::uint8_t* bottomUpBgr, int width, int he
   const std::uint64_t pane = paneSize_.load();
   const int paneWidth = static_cast<int>(pane >> 32);
   const int paneHeight = static_cast<int>(pane & 0xFFFFFFFFu);
-  int outWidth = width, outHeight = height;
-  if (paneWidth > 0 && paneHeight > 0) {
-    const PictureRect fit = FitPicture(width, height, paneWidth, paneHeight);
-    outWidth = fit.width;
-    outHeight = fit.height;
+  PictureRect fit{0, 0, width, height};
+  if (paneWidth > 0 && paneHeight > 0) fit = FitPicture(width, height, paneWidth, paneHeight);
+  {
+    std::lock_guard<std::mutex> lock(notifyMutex_);
+    if (output_ != nullptr) {
+      if (std::uint8_t* out = output_->BeginPicture(fit.width, fit.height)) {
+        Scale(bottomUpBgr, width, height, out, fit.width, fit.height);
+        output_->EndPicture(fit.x, fit.y, stamp);
+        return;
+      }
+    }
   }
-  Scale(bottomUpBgr, width, height, outWidth, outHeight);
+  const std::size_t size = static_cast<std::size_t>(fit.width) * 4 * fit.height;
+  if (work_.pixels.capacity() < size) growths_.fetch_add(1);
+  work_.pixels.resize(size);
+  Scale(bottomUpBgr, width, height, work_.pixels.data(), fit.width, fit.height);
+  work_.width = fit.width;
+  work_.height = fit.height;
   work_.stampText.assign(stamp);
   bool wasPending;
   {

@@ -7,7 +7,10 @@
 // replaces one that was not taken yet, so a slow user interface drops frames
 // instead of queueing them. The buffers circulate between the frame thread
 // and the pane, so once they have grown to the picture size nothing is
-// allocated per frame.
+// allocated per frame. Where the display allows it, the pane instead gives
+// the renderer an output that puts each frame on the screen from the frame
+// thread itself (see PreviewOutput), and the user-interface thread is not
+// woken per frame at all.
 #pragma once
 
 #include <atomic>
@@ -39,6 +42,21 @@ struct PictureRect {
 };
 PictureRect FitPicture(int sourceWidth, int sourceHeight, int paneWidth, int paneHeight);
 
+// Shows frames without the user-interface thread: the frame thread scales
+// each frame straight into memory the output lends it, then hands it back to
+// be shown. Called on the frame thread only, one frame at a time.
+class PreviewOutput {
+ public:
+  virtual ~PreviewOutput() = default;
+  // Memory for a top-down width x height picture of 4 bytes per pixel
+  // (layout as PreviewFrame), width * 4 bytes per row; nullptr when the
+  // output cannot show it (the frame then goes the usual way). A non-null
+  // return is always followed by EndPicture.
+  virtual std::uint8_t* BeginPicture(int width, int height) = 0;
+  // The picture is complete: show it at (x, y) of the pane with its stamp.
+  virtual void EndPicture(int x, int y, const std::string& stamp) = 0;
+};
+
 class PreviewRenderer {
  public:
   PreviewRenderer() = default;
@@ -53,6 +71,10 @@ class PreviewRenderer {
   // old callback is not running and will not be called again.
   void SetNotify(std::function<void()> notify);
   bool Attached() const { return attached_.load(); }
+  // Set by the pane (user-interface thread): while an output is set, frames
+  // go to it instead of the notify callback. Once SetOutput returns, the old
+  // output is not in use and will not be used again.
+  void SetOutput(PreviewOutput* output);
 
   // The pane's client size; frames are scaled to fit it. 0 x 0 (the start):
   // frames keep their own size.
@@ -82,11 +104,15 @@ class PreviewRenderer {
   bool ShowTimeStamp() const { return showTimeStamp_.load(); }
 
  private:
-  // Nearest-pixel scaling of the bottom-up BGR24 source into work_.
-  void Scale(const std::uint8_t* bottomUpBgr, int width, int height, int outWidth, int outHeight);
+  // Nearest-pixel scaling of the bottom-up BGR24 source into out (outWidth
+  // * 4 bytes per row).
+  void Scale(const std::uint8_t* bottomUpBgr, int width, int height, std::uint8_t* out,
+             int outWidth, int outHeight);
 
-  std::mutex notifyMutex_;  // held while the callback runs and while it is replaced
+  // Held while the callback or the output runs and while they are replaced.
+  std::mutex notifyMutex_;
   std::function<void()> notify_;
+  PreviewOutput* output_ = nullptr;
   std::atomic<bool> attached_{false};
   std::atomic<std::uint64_t> paneSize_{0};  // width << 32 | height
   std::atomic<bool> visible_{true};

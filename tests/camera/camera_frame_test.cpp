@@ -66,6 +66,22 @@ class CameraFrameTest : public testing::Test {
     context_.Settings().Update(change);
   }
 
+  // What is on the screen over the pane's client area, read back from the X
+  // server; repaint: after the toolkit painted the whole pane.
+  wxImage Shot(PreviewPane* pane, bool repaint = false) {
+    if (repaint) pane->Refresh(false);
+    pane->Update();
+    const wxPoint at = pane->GetScreenPosition();
+    const wxSize size = pane->GetClientSize();
+    const std::string shot = folder_.Path() + "/pane.png";
+    const std::string cmd = "/usr/bin/import -window root -crop " + std::to_string(size.x) + "x" +
+                            std::to_string(size.y) + "+" + std::to_string(at.x) + "+" +
+                            std::to_string(at.y) + " +repage '" + shot + "'";
+    wxImage image;
+    if (std::system(cmd.c_str()) == 0) image.LoadFile(shot, wxBITMAP_TYPE_PNG);
+    return image;
+  }
+
   std::vector<fs::path> AviFiles() {
     std::vector<fs::path> files;
     std::error_code ignored;
@@ -121,17 +137,12 @@ TEST_F(CameraFrameTest, WidePictureInA4To3PaneShowsBarsNotASqueezedPicture) {
   const std::uint64_t surfaces = pane->SurfacesMade();
   test::PumpUntil([&] { return ShowsFrames(window, 15); }, 3000);
   ASSERT_EQ(pane->GetClientSize(), wxSize(400, 300));
-  // One image surface for the pane while its size stays.
+  // One image surface for the pane while its size stays; on this display
+  // the frame thread puts the frames into the window itself.
   EXPECT_EQ(pane->SurfacesMade(), surfaces);
+  EXPECT_TRUE(pane->DrawsDirectly());
 
-  // What is on the screen, read back from the X server.
-  const wxPoint at = pane->GetScreenPosition();
-  const std::string shot = folder_.Path() + "/pane.png";
-  const std::string cmd = "/usr/bin/import -window root -crop 400x300+" + std::to_string(at.x) +
-                          "+" + std::to_string(at.y) + " +repage '" + shot + "'";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  wxImage image;
-  ASSERT_TRUE(image.LoadFile(shot, wxBITMAP_TYPE_PNG));
+  const wxImage image = Shot(pane);
   ASSERT_EQ(image.GetWidth(), 400);
   auto dark = [&](int x, int y) {
     return image.GetRed(x, y) + image.GetGreen(x, y) + image.GetBlue(x, y) < 30;
@@ -146,6 +157,53 @@ TEST_F(CameraFrameTest, WidePictureInA4To3PaneShowsBarsNotASqueezedPicture) {
     EXPECT_FALSE(dark(x, 150)) << x;
     EXPECT_FALSE(dark(x, 250)) << x;
   }
+}
+
+TEST_F(CameraFrameTest, FramesGoStraightToTheWindowStampedAndThroughTheToolkitWhileZonesShow) {
+  CameraEntry& entry = AddPatternEntry("Test pattern   NO.1");
+  context_.SettingsFile().SetString(entry.name, "SENSIBLE_ZONES", "10,20,110,80");
+  context_.SettingsFile().SetString(entry.name, "ZONE_SIZE", "320,240");
+  CameraFrame* window = OpenWindow(entry);
+  ASSERT_TRUE(window);
+  PreviewPane* pane = window->Preview();
+  pane->SetSize(0, 0, 320, 240);
+  ASSERT_TRUE(test::PumpUntil([&] { return ShowsFrames(window, 5) && pane->DrawsDirectly(); },
+                              5000));
+  // The stamp's dark box covers the picture's top left corner; without the
+  // stamp the same place is as bright as the pattern.
+  auto corner = [&](bool repaint) {
+    const wxImage image = Shot(pane, repaint);
+    double sum = 0;
+    for (int y = 4; y < 16; ++y) {
+      for (int x = 0; x < 2; ++x) sum += image.GetRed(x, y) + image.GetGreen(x, y) + image.GetBlue(x, y);
+    }
+    return sum / 24;
+  };
+  const double stamped = corner(false);
+  // Painted again by the toolkit (exposed, say): the picture comes with its
+  // stamp, which is not drawn a second time.
+  const double repainted = corner(true);
+  window->Device()->Preview().SetShowTimeStamp(false);
+  std::uint64_t painted = pane->PaintedFrames();
+  ASSERT_TRUE(test::PumpUntil([&] { return ShowsFrames(window, painted + 3); }, 3000));
+  const double plain = corner(false);
+  EXPECT_LT(stamped, plain * 0.7) << stamped << " " << plain;
+  EXPECT_GT(stamped, 10.0);  // darkened, not blacked out
+  EXPECT_NEAR(repainted, stamped, stamped * 0.2);
+
+  // Zone outlines are the toolkit's to draw: frames go through it meanwhile,
+  // and straight to the window again after.
+  window->SetShowZones(true);
+  EXPECT_FALSE(pane->DrawsDirectly());
+  painted = pane->PaintedFrames();
+  ASSERT_TRUE(test::PumpUntil([&] { return ShowsFrames(window, painted + 3); }, 3000));
+  // (The outlines themselves are drawn by the toolkit's paint, which this
+  // harness does not bring to the screen reliably.)
+  EXPECT_EQ(pane->OutlineCount(), 1u);
+  window->SetShowZones(false);
+  EXPECT_TRUE(pane->DrawsDirectly());
+  painted = pane->PaintedFrames();
+  EXPECT_TRUE(test::PumpUntil([&] { return ShowsFrames(window, painted + 3); }, 3000));
 }
 
 TEST_F(CameraFrameTest, StoredSettingsApplyAtStartAndDetectStartsWithIt) {

@@ -334,6 +334,74 @@ TEST(PreviewRenderer, EveryPaneSizeShowsTheNearestSourcePixels) {
   }
 }
 
+// An output that lends its own memory, as the presenter on an X window does.
+class KeepingOutput : public PreviewOutput {
+ public:
+  std::uint8_t* BeginPicture(int width, int height) override {
+    if (refuse) return nullptr;
+    memory.assign(static_cast<std::size_t>(width) * 4 * height + 8, 0xEE);
+    width_ = width;
+    height_ = height;
+    return memory.data();
+  }
+  void EndPicture(int x, int y, const std::string& stamp) override {
+    ++shown;
+    at = {x, y, width_, height_};
+    lastStamp = stamp;
+  }
+  bool refuse = false;
+  int shown = 0;
+  PictureRect at;
+  std::string lastStamp;
+  std::vector<std::uint8_t> memory;
+  int width_ = 0, height_ = 0;
+};
+
+TEST(PreviewRenderer, AnOutputTakesFramesInsteadOfTheNotifyUntilItRefusesOrGoes) {
+  constexpr int kW = 4, kH = 2;
+  // Bottom-up: the stored first row (the picture's bottom) blue, the top red.
+  std::vector<std::uint8_t> bgr(kW * 3 * kH, 0);
+  for (int x = 0; x < kW; ++x) {
+    bgr[x * 3 + 0] = 255;
+    bgr[(kW + x) * 3 + 2] = 255;
+  }
+  PreviewRenderer renderer;
+  int notified = 0;
+  renderer.SetNotify([&] { ++notified; });
+  renderer.SetPaneSize(8, 8);  // the picture 8 x 4 at row 2
+  KeepingOutput output;
+  renderer.SetOutput(&output);
+  PreviewFrame shown;
+  renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:000");
+  EXPECT_EQ(output.shown, 1);
+  EXPECT_EQ(notified, 0);
+  EXPECT_FALSE(renderer.TakeFrame(shown));
+  EXPECT_EQ(output.at.x, 0);
+  EXPECT_EQ(output.at.y, 2);
+  EXPECT_EQ(output.at.width, 8);
+  EXPECT_EQ(output.at.height, 4);
+  EXPECT_EQ(output.lastStamp, "12/09 06:00:00:000");
+  // Scaled top-down into the lent memory, and not a byte past the picture.
+  EXPECT_EQ(output.memory[2], 255);               // top row red (blue, green, red, unused)
+  EXPECT_EQ(output.memory[8 * 4 * 3 + 0], 255);  // bottom row blue
+  EXPECT_EQ(output.memory[8 * 4 * 4], 0xEE);
+
+  // Refused (the window gone, say): the frame goes the usual way.
+  output.refuse = true;
+  renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:001");
+  EXPECT_EQ(notified, 1);
+  ASSERT_TRUE(renderer.TakeFrame(shown));
+  EXPECT_EQ(shown.stampText, "12/09 06:00:00:001");
+
+  // Taken away: the usual way again, and the output is not touched.
+  output.refuse = false;
+  renderer.SetOutput(nullptr);
+  renderer.Present(bgr.data(), kW, kH, "12/09 06:00:00:002");
+  EXPECT_EQ(output.shown, 1);
+  EXPECT_EQ(notified, 2);
+  renderer.SetNotify({});
+}
+
 TEST(VideoFrame, ToImageMakesTopDownRgb) {
   // 4 x 2: stored bottom row first, pixels blue, green, red.
   VideoFrame f;
