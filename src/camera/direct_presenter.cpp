@@ -165,7 +165,9 @@ void DirectPresenter::Collect(Segment& segment) {
 }
 
 void DirectPresenter::CheckErrors() {
-  while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+  // Only what earlier reads brought in (collecting a reply reads whatever
+  // came before it): no extra read from the socket per frame.
+  while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
     const std::uint8_t type = event->response_type & 0x7F;
     if (type == 0 || type == XCB_DESTROY_NOTIFY) failed_.store(true);
     std::free(event);

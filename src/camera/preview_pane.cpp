@@ -166,7 +166,8 @@ void PreviewPane::StartDirect() {
   std::uint32_t window = 0;
   std::string display;
   if (direct_ || renderer_ == nullptr || !nativeWindow_ || !outlines_.empty() ||
-      !X11Window(*this, window, display, true) || window == refusedWindow_) {
+      !X11Window(*this, window, display, false) || window == refusedWindow_ ||
+      !X11Window(*this, window, display, true)) {
     return;
   }
   PreviewRenderer* renderer = renderer_;

@@ -37,9 +37,13 @@ void FrameBuffer::SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg,
   stored_.notify_all();
 }
 
-bool FrameBuffer::CopyLocked(VideoFrame& frame) const {
+bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices) const {
   if (frame_.pixels.Length() <= 0) return false;
-  if (!frame.pixels.CopyFrom(frame_.pixels.Data(), frame_.pixels.Length())) return false;
+  if (jpegSuffices && !frame_.jpeg.empty()) {
+    frame.pixels.SetLength(0);  // the block is kept for a later full copy
+  } else if (!frame.pixels.CopyFrom(frame_.pixels.Data(), frame_.pixels.Length())) {
+    return false;
+  }
   frame.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
   frame.header = frame_.header;
   frame.captureTime = frame_.captureTime;
@@ -48,12 +52,12 @@ bool FrameBuffer::CopyLocked(VideoFrame& frame) const {
 
 bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const { return WaitCopyIfNewer(frame, 0); }
 
-bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs) const {
+bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs, bool jpegSuffices) const {
   std::unique_lock<std::mutex> lock(mutex_);
   const bool newer = stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
     return frame_.pixels.Length() > 0 && !SameCaptureTime(frame_.captureTime, frame.captureTime);
   });
-  return newer && CopyLocked(frame);
+  return newer && CopyLocked(frame, jpegSuffices);
 }
 
 bool FrameBuffer::CopyLatest(VideoFrame& frame) const {

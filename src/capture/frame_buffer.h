@@ -40,14 +40,16 @@ class FrameBuffer {
   bool CopyIfNewer(VideoFrame& frame) const;
   // The same, but waits up to timeoutMs for a newer frame to be stored
   // when the held one is not newer: a consumer that wants every frame
-  // sleeps until one arrives instead of polling for it.
-  bool WaitCopyIfNewer(VideoFrame& frame, int timeoutMs) const;
+  // sleeps until one arrives instead of polling for it. jpegSuffices: a
+  // frame that carries the camera's JPEG comes without its pixels (length
+  // 0), for a consumer that only keeps the JPEG.
+  bool WaitCopyIfNewer(VideoFrame& frame, int timeoutMs, bool jpegSuffices = false) const;
   // Copies the held frame regardless of its time; false only while nothing
   // has been stored or memory runs out.
   bool CopyLatest(VideoFrame& frame) const;
 
  private:
-  bool CopyLocked(VideoFrame& frame) const;
+  bool CopyLocked(VideoFrame& frame, bool jpegSuffices = false) const;
 
   mutable std::mutex mutex_;
   mutable std::condition_variable stored_;

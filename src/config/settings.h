@@ -110,6 +110,12 @@ class SettingsStore {
     std::lock_guard<std::mutex> lock(mutex_);
     fn(settings_);
   }
+  // Reads a few values without copying the whole record (per-frame callers).
+  template <typename Fn>
+  auto Read(Fn&& fn) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fn(static_cast<const Settings&>(settings_));
+  }
 
  private:
   mutable std::mutex mutex_;

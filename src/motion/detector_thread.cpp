@@ -69,14 +69,17 @@ void DetectorThread::SetFrameSource(const FrameBuffer* buffer) {
     sourceWaits_ = false;
     return;
   }
-  frameSource_ = [buffer](VideoFrame& frame) {
-    return buffer->WaitCopyIfNewer(frame, kFrameWaitMs);
+  frameSource_ = [buffer](VideoFrame& frame, bool jpegSuffices) {
+    return buffer->WaitCopyIfNewer(frame, kFrameWaitMs, jpegSuffices);
   };
   sourceWaits_ = true;
 }
 
 void DetectorThread::SetFrameSource(std::function<bool(VideoFrame&)> source) {
-  frameSource_ = std::move(source);
+  frameSource_ = nullptr;
+  if (source) {
+    frameSource_ = [source = std::move(source)](VideoFrame& frame, bool) { return source(frame); };
+  }
   sourceWaits_ = false;
 }
 
@@ -120,7 +123,9 @@ void DetectorThread::ResetMotionState(std::uint32_t now) {
   motionStart_ = 0;
 }
 
-bool DetectorThread::FetchFrame() { return frameSource_ && frameSource_(*currentFrame_); }
+bool DetectorThread::FetchFrame(bool jpegSuffices) {
+  return frameSource_ && frameSource_(*currentFrame_, jpegSuffices);
+}
 
 std::uint32_t DetectorThread::MinimumMotionMs() const {
   int seconds = minimumSeconds_ ? minimumSeconds_() : kDefaultMinimumSeconds;
@@ -150,7 +155,7 @@ int DetectorThread::Poll(std::uint32_t now) {
   if (!inMotion_.load() && detectionCount_ == 0 &&
       static_cast<std::uint32_t>(now - lastCheck_) < static_cast<std::uint32_t>(kIdleIntervalMs)) {
     if (!WantsEveryFrame()) return kIdleSleepMs;
-    if (FetchFrame()) OnFrameOutsideMotion();
+    if (FetchFrame(JpegSufficesBetweenChecks())) OnFrameOutsideMotion();
     return FramePollMs();
   }
   if (!FetchFrame()) return FramePollMs();

@@ -98,6 +98,9 @@ class DetectorThread : public DetectorState {
   // only (the pre-event buffer).
   virtual void OnFrameOutsideMotion() {}
   virtual bool WantsEveryFrame() const { return false; }
+  // Those frames between the checks may come with the camera's JPEG only
+  // and no pixels, when the camera gives one (the hook keeps just the JPEG).
+  virtual bool JpegSufficesBetweenChecks() const { return false; }
 
   bool MotionBegins() const { return motionBegins_.load(); }
   void ClearMotionBegins() { motionBegins_ = false; }
@@ -121,14 +124,14 @@ class DetectorThread : public DetectorState {
  private:
   static void ThreadMain(void* argument);
   void Run();
-  bool FetchFrame();
+  bool FetchFrame(bool jpegSuffices = false);
   // The pause after a fetch: none when the fetch itself waits for frames.
   int FramePollMs() const { return sourceWaits_ && frameSource_ ? 0 : kFramePollMs; }
   std::uint32_t MinimumMotionMs() const;
 
   std::unique_ptr<VideoFrame> currentFrame_;
   std::unique_ptr<VideoFrame> referenceFrame_;
-  std::function<bool(VideoFrame&)> frameSource_;
+  std::function<bool(VideoFrame&, bool jpegSuffices)> frameSource_;
   bool sourceWaits_ = false;  // frameSource_ blocks until a frame arrives
   std::function<int()> minimumSeconds_;
   std::function<std::uint32_t()> clock_;

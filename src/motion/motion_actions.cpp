@@ -367,16 +367,29 @@ void CameraMotionDetector::OnMotionEnd() {
 }
 
 void CameraMotionDetector::OnFrameOutsideMotion() {
-  const Settings s = context_.Settings().Get();
-  const bool wanted = s.preCapture > 0 && (s.savAvi || s.ftpAvi || s.mailAvi) &&
-                      s.fccHandler != 0 && !s.aviDir.empty();
+  // Called for every frame: only the values needed are read.
+  struct Wanted {
+    int seconds;
+    std::uint32_t handler;
+    bool wanted;
+  };
+  const Wanted s = context_.Settings().Read([](const Settings& all) {
+    return Wanted{all.preCapture, all.fccHandler,
+                  all.preCapture > 0 && (all.savAvi || all.ftpAvi || all.mailAvi) &&
+                      all.fccHandler != 0 && !all.aviDir.empty()};
+  });
+  const bool wanted = s.wanted;
   preCaptureWanted_ = wanted;
+  preCaptureJpeg_ = wanted && s.handler == MakeFourCC("MJPG");
   const VideoFrame& frame = CurrentFrame();
-  if (!wanted || frame.Empty() || frame.header.bitCount != 24) {
+  // Between checks a frame may bring only the camera's JPEG.
+  const bool picture = frame.header.width > 0 && frame.header.height != 0 &&
+                       (frame.pixels.Length() > 0 || !frame.jpeg.empty());
+  if (!wanted || !picture || frame.header.bitCount != 24) {
     preBuffer_.Clear();
     return;
   }
-  if (!preBuffer_.Configure(s.preCapture, s.fccHandler, kRecordingQuality,
+  if (!preBuffer_.Configure(s.seconds, s.handler, kRecordingQuality,
                             MakeRgb24Header(frame.Width(), frame.Height()))) {
     return;
   }

@@ -59,6 +59,7 @@ class CameraMotionDetector : public MotionDetector {
   // Keeps the frames before a motion period for its recording (PRECAPTURE).
   void OnFrameOutsideMotion() override;
   bool WantsEveryFrame() const override { return preCaptureWanted_.load(); }
+  bool JpegSufficesBetweenChecks() const override { return preCaptureJpeg_.load(); }
 
  private:
   class JpegEncoder;
@@ -85,6 +86,9 @@ class CameraMotionDetector : public MotionDetector {
   // Pre-event buffer and the MQTT event of the current period.
   PreEventBuffer preBuffer_;
   std::atomic<bool> preCaptureWanted_{false};
+  // The pre-event buffer keeps Motion JPEG: a camera's own JPEG is all it
+  // needs of a frame.
+  std::atomic<bool> preCaptureJpeg_{false};
   bool motionPublished_ = false;
   SystemTime motionStartTime_;
 };

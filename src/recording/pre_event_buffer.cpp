@@ -69,13 +69,17 @@ void PreEventBuffer::DropOldest() {
 bool PreEventBuffer::Add(const std::uint8_t* pixels, std::size_t size, std::int64_t timeMs,
                          const std::string& stampText, const std::uint8_t* jpeg,
                          std::size_t jpegSize) {
-  if (seconds_ == 0 || handler_ == 0 || pixels == nullptr || size < format_.sizeImage) return false;
+  // The camera's own JPEG is kept as it is; the pixels are needed only
+  // without one.
+  const bool jpegKept = compressed_ && jpeg != nullptr && jpegSize > 0 && jpegSize <= memoryLimit_;
+  if (seconds_ == 0 || handler_ == 0) return false;
+  if (!jpegKept && (pixels == nullptr || size < format_.sizeImage)) return false;
   if (!entries_.empty() && timeMs < entries_.back().timeMs) Clear();
 
   const std::uint8_t* data = pixels;
   std::int32_t length = static_cast<std::int32_t>(format_.sizeImage);
   bool key = true;
-  if (compressed_ && jpeg != nullptr && jpegSize > 0 && jpegSize <= memoryLimit_) {
+  if (jpegKept) {
     data = jpeg;
     length = static_cast<std::int32_t>(jpegSize);
   } else if (compressed_) {

@@ -46,7 +46,8 @@ class PreEventBuffer {
   // older than the newest one kept (the clock went back) empties the buffer
   // first. False when the frame was not kept. jpeg (jpegSize bytes), when
   // given, is the camera's own baseline JPEG of these pixels: with Motion
-  // JPEG it is kept as it is instead of compressing the pixels again.
+  // JPEG it is kept as it is instead of compressing the pixels again, and
+  // pixels may then be null.
   bool Add(const std::uint8_t* pixels, std::size_t size, std::int64_t timeMs,
            const std::string& stampText, const std::uint8_t* jpeg = nullptr,
            std::size_t jpegSize = 0);

@@ -215,6 +215,24 @@ TEST(FrameBuffer, CopiesOnlyNewerFrames) {
   EXPECT_TRUE(buffer.WaitCopyIfNewer(consumer, 10000));
   producer.join();
   EXPECT_EQ(consumer.captureTime.milliseconds, 45);
+
+  // A consumer that only keeps JPEGs gets a frame with one without its
+  // pixels (its block kept for later), and a frame without one whole.
+  VideoFrame f = MakeFrame(8, 4, 46);
+  std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0x01, 0xFF, 0xD9};
+  buffer.SwapIn(f.pixels, jpeg, f.header, f.captureTime);
+  ASSERT_TRUE(buffer.WaitCopyIfNewer(consumer, 0, true));
+  EXPECT_EQ(consumer.pixels.Length(), 0);
+  EXPECT_EQ(consumer.jpeg.size(), 5u);
+  EXPECT_EQ(consumer.header, f.header);
+  EXPECT_EQ(consumer.captureTime.milliseconds, 46);
+  EXPECT_TRUE(buffer.CopyLatest(consumer));
+  EXPECT_EQ(consumer.pixels.Length(), 8 * 4 * 3);
+  VideoFrame g = MakeFrame(8, 4, 47);
+  ASSERT_TRUE(buffer.StoreFrame(g.pixels.Data(), g.header, g.captureTime));
+  ASSERT_TRUE(buffer.WaitCopyIfNewer(consumer, 0, true));
+  EXPECT_EQ(consumer.pixels.Length(), 8 * 4 * 3);
+  EXPECT_TRUE(consumer.jpeg.empty());
 }
 
 TEST(PreviewRenderer, PicturesKeepTheirAspectRatioInThePane) {
