@@ -72,10 +72,12 @@ void BM_FrameThreadCopyFlipStore(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameThreadCopyFlipStore);
 
+// Arguments: the pane's size (0 x 0: the picture's own size).
 void BM_PreviewConversion(benchmark::State& state) {
   const auto src = Picture();
   qmr::PreviewRenderer preview;
   preview.SetNotify([] {});
+  preview.SetPaneSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   qmr::PreviewFrame taken;
   for (auto _ : state) {
     preview.Present(src.data(), kWidth, kHeight, "03/07 14:05:09:042");
@@ -84,7 +86,7 @@ void BM_PreviewConversion(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBytes);
 }
-BENCHMARK(BM_PreviewConversion);
+BENCHMARK(BM_PreviewConversion)->Args({0, 0})->Args({764, 275})->Args({1270, 950});
 
 void BM_PatternPicture(benchmark::State& state) {
   qmr::PatternSource source(qmr::ParsePatternParameters("pattern 640x480@30"));
