@@ -1,5 +1,7 @@
 #include "scheduler/scheduler.h"
 
+#include <algorithm>
+
 namespace qmr {
 
 namespace {
@@ -66,7 +68,10 @@ void Scheduler::Run() {
       last = now;
       Tick();
     }
-    SleepMs(kSleepMs);
+    // Waking only to find the tick not yet due costs more than the tick.
+    const std::uint32_t due = kTickIntervalMs - std::min<std::uint32_t>(
+                                                    kTickIntervalMs, TickCount() - last);
+    SleepMs(static_cast<int>(std::clamp<std::uint32_t>(due, 1, kSleepMs)));
   }
 }
 

@@ -39,7 +39,8 @@ class Scheduler {
  public:
   using Clock = std::function<SystemTime()>;
   static constexpr std::uint32_t kTickIntervalMs = 500;
-  static constexpr int kSleepMs = 30;
+  // The longest sleep between looks at StopFlag.
+  static constexpr int kSleepMs = 100;
   // After a scheduled recording failed to start, the camera's next attempt
   // waits this long (a full disk would otherwise fail twice a second).
   static constexpr std::uint32_t kRetryAfterFailureMs = 30000;
@@ -49,7 +50,8 @@ class Scheduler {
 
   // One tick: the transfer tick, then every due camera in list order.
   void Tick();
-  // Ticks at least every 500 ms (30 ms sleeps) until StopFlag is set.
+  // Ticks every 500 ms until StopFlag is set, sleeping until the next tick
+  // in slices of at most kSleepMs.
   void Run();
 
   // Thread function for StartThread; the argument is a Scheduler*.
