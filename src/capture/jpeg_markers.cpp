@@ -2,7 +2,9 @@
 
 namespace qmr {
 
-bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width, int height) {
+bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width, int height,
+                          bool* huffmanTables) {
+  if (huffmanTables != nullptr) *huffmanTables = false;
   if (data == nullptr || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
   // A cut picture (a stream that dropped its end) lacks the end marker;
   // some encoders pad after it, so look at the last few bytes.
@@ -33,7 +35,9 @@ bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width,
       const int columns = (segment[3] << 8) | segment[4];
       if (segment[0] != 8 || rows != height || columns != width || segment[5] != 3) return false;
       frameSeen = true;
-    } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+    } else if (marker == 0xC4) {
+      if (huffmanTables != nullptr) *huffmanTables = true;
+    } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC8 &&
                marker != 0xCC) {
       return false;  // progressive, lossless, hierarchical or arithmetic
     } else if (marker == 0xDA) {

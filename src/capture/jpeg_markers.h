@@ -12,7 +12,10 @@ namespace qmr {
 // components and these dimensions, a scan follows, and it ends with the
 // end-of-image marker. Progressive, lossless and arithmetic-coded pictures,
 // grey ones and damaged or cut ones are refused: only pictures that every
-// Motion JPEG player shows are kept as they are.
-bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width, int height);
+// Motion JPEG player shows are kept as they are. huffmanTables, when given,
+// tells whether the picture carries its own Huffman tables (many cameras
+// leave them out of Motion JPEG, which only video players make up for).
+bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width, int height,
+                          bool* huffmanTables = nullptr);
 
 }  // namespace qmr

@@ -16,6 +16,7 @@
 #include "base/process.h"
 #include "capture/camera_entry.h"
 #include "capture/capture_device.h"
+#include "capture/jpeg_markers.h"
 #include "capture/video_frame.h"
 #include "config/settings.h"
 #include "base/log_file.h"
@@ -172,6 +173,14 @@ bool CameraMotionDetector::SavePicture(const std::string& path) {
       static_cast<std::int64_t>(frame.pixels.Length()) <
           static_cast<std::int64_t>(width) * 3 * height) {
     return false;
+  }
+  // The camera's own JPEG of this very picture, when any viewer can open it
+  // as it is, is saved instead of compressing the picture again (during a
+  // motion period that would be every frame).
+  bool tables = false;
+  if (IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), width, height, &tables) &&
+      tables) {
+    return WriteWholeFile(path, frame.jpeg.data(), frame.jpeg.size());
   }
   const unsigned char* data = nullptr;
   unsigned long size = 0;

@@ -125,10 +125,32 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, int subsampling, int f
   return jpeg;
 }
 
+// The same picture without its Huffman tables, as many cameras send Motion
+// JPEG: every DHT segment before the scan left out.
+std::vector<std::uint8_t> WithoutHuffmanTables(const std::vector<std::uint8_t>& jpeg) {
+  std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at + 1] != 0xDA) {
+    const std::size_t length = (std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    if (jpeg[at + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + at, jpeg.begin() + at + 2 + length);
+    at += 2 + length;
+  }
+  out.insert(out.end(), jpeg.begin() + at, jpeg.end());
+  return out;
+}
+
 TEST(JpegMarkers, OnlyWholeBaselineColourPicturesOfTheSizeAreKept) {
   const auto baseline = MakeJpeg(64, 48, TJSAMP_420, 0);
   ASSERT_FALSE(baseline.empty());
-  EXPECT_TRUE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 64, 48));
+  bool tables = false;
+  EXPECT_TRUE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 64, 48, &tables));
+  EXPECT_TRUE(tables);
+  // Without its tables it is still a baseline picture of the size (a video
+  // player supplies the usual ones), but says so.
+  const auto bare = WithoutHuffmanTables(baseline);
+  ASSERT_LT(bare.size(), baseline.size());
+  EXPECT_TRUE(IsBaselineJpegOfSize(bare.data(), bare.size(), 64, 48, &tables));
+  EXPECT_FALSE(tables);
   EXPECT_FALSE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 64, 46));
   EXPECT_FALSE(IsBaselineJpegOfSize(baseline.data(), baseline.size(), 48, 48));
   // Cut short (a stream that lost its end), or damaged headers.

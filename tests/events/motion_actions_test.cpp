@@ -59,6 +59,10 @@ class ScriptedDetector : public CameraMotionDetector {
     CameraMotionDetector::OnMotion();
   }
   int motionCalls = 0;
+  // Frames come with a JPEG of their pixels, as a stream camera's do; the
+  // last one made.
+  bool attachJpeg = false;
+  std::vector<std::uint8_t> lastJpeg;
   // Frames made so far; frame n is taken at 10:00:00.000 + n * 50 ms.
   int FrameCount() const { return count_; }
 
@@ -94,6 +98,19 @@ class ScriptedDetector : public CameraMotionDetector {
     const int bar = (count_ * 7) % kWidth;
     for (int y = 0; y < kHeight; ++y) bgr[(y * kWidth + bar) * 3 + 1] = 128;
     frame.pixels.Append(bgr.data(), static_cast<std::int32_t>(bgr.size()));
+    frame.jpeg.clear();
+    if (attachJpeg) {
+      tjhandle tj = tjInitCompress();
+      unsigned char* out = nullptr;
+      unsigned long size = 0;
+      if (tjCompress2(tj, bgr.data(), kWidth, kWidth * 3, kHeight, TJPF_BGR, &out, &size,
+                      TJSAMP_420, 70, TJFLAG_BOTTOMUP) == 0) {
+        frame.jpeg.assign(out, out + size);
+      }
+      tjFree(out);
+      tjDestroy(tj);
+      lastJpeg = frame.jpeg;
+    }
     const long ms = 10L * 3600 * 1000 + count_ * 50L;
     frame.captureTime = SystemTime{2026,
                                    12,
@@ -222,6 +239,15 @@ TEST_F(MotionActionsTest, SavedPicturesArePackedIntoThePictureFolderAndNothingIs
   detector.End();
   EXPECT_EQ(Files(picDir_, ".zip").size(), 2u);
   EXPECT_TRUE(Files(picDir_, ".jpg").empty());
+
+  // A camera that sends JPEGs with their tables: its own are the pictures.
+  detector.attachJpeg = true;
+  detector.Begin();
+  const std::vector<std::string> own = Files(picDir_, ".jpg");
+  ASSERT_FALSE(own.empty());
+  const std::string saved = ReadWhole(picDir_ + "/" + own.back());
+  EXPECT_EQ(saved, std::string(detector.lastJpeg.begin(), detector.lastJpeg.end()));
+  detector.End();
 }
 
 TEST_F(MotionActionsTest, MailedPicturesArriveNestedInMotionZip) {
