@@ -426,6 +426,9 @@ void CaptureDevice::ProcessSample() {
   // buffer takes the block and hands back its previous one for the next
   // sample, so storing costs no copy.
   if (requested || IsDetecting()) frameBuffer_.SwapIn(sample_, sampleJpeg_, header, now);
+  // Counted before a waiting request is woken: whoever got the frame also
+  // sees it counted.
+  processedFrames_.fetch_add(1);
   if (requested) {
     {
       std::lock_guard<std::mutex> lock(requestMutex_);
@@ -433,7 +436,6 @@ void CaptureDevice::ProcessSample() {
     }
     requestDone_.notify_all();
   }
-  processedFrames_.fetch_add(1);
 }
 
 }  // namespace qmr
