@@ -38,34 +38,27 @@ void MakeNativeWindow(wxWindow& window) {
 }
 
 // The X window id of the pane's own window and the name of its display;
-// false when the pane is not on an X11 display. syncFirst: first wait until
-// the server has every request of the toolkit. Looked up at run time like
+// false when the pane is not on an X11 display. Looked up at run time like
 // the call above.
-bool X11Window(wxWindow& window, std::uint32_t& id, std::string& display, bool syncFirst) {
+bool X11Window(wxWindow& window, std::uint32_t& id, std::string& display) {
 #ifdef __WXGTK3__
   if (wxGetDisplayInfo().type != wxDisplayX11) return false;
   using GetXid = unsigned long (*)(GdkWindow*);
   using GetDisplay = void* (*)(GdkWindow*);
   using GetName = const char* (*)(void*);
-  using Sync = void (*)(void*);
   static const auto getXid =
       reinterpret_cast<GetXid>(dlsym(RTLD_DEFAULT, "gdk_x11_window_get_xid"));
   static const auto getDisplay =
       reinterpret_cast<GetDisplay>(dlsym(RTLD_DEFAULT, "gdk_window_get_display"));
   static const auto getName =
       reinterpret_cast<GetName>(dlsym(RTLD_DEFAULT, "gdk_display_get_name"));
-  static const auto sync = reinterpret_cast<Sync>(dlsym(RTLD_DEFAULT, "gdk_display_sync"));
   GdkWindow* w = window.GTKGetDrawingWindow();
-  if (w == nullptr || getXid == nullptr || getDisplay == nullptr || getName == nullptr ||
-      sync == nullptr) {
+  if (w == nullptr || getXid == nullptr || getDisplay == nullptr || getName == nullptr) {
     return false;
   }
   void* gdkDisplay = getDisplay(w);
   const char* name = gdkDisplay != nullptr ? getName(gdkDisplay) : nullptr;
   if (name == nullptr) return false;
-  // The window may exist only in the toolkit's outgoing requests so far;
-  // another connection must find it on the server.
-  if (syncFirst) sync(gdkDisplay);
   id = static_cast<std::uint32_t>(getXid(w));
   display = name;
   return id != 0;
@@ -73,8 +66,24 @@ bool X11Window(wxWindow& window, std::uint32_t& id, std::string& display, bool s
   (void)window;
   (void)id;
   (void)display;
-  (void)syncFirst;
   return false;
+#endif
+}
+
+// Waits until the X server has every request the toolkit sent so far: a
+// window made a moment ago may exist only in them, and another connection
+// must find it on the server.
+void SyncWithServer(wxWindow& window) {
+#ifdef __WXGTK3__
+  using GetDisplay = void* (*)(GdkWindow*);
+  using Sync = void (*)(void*);
+  static const auto getDisplay =
+      reinterpret_cast<GetDisplay>(dlsym(RTLD_DEFAULT, "gdk_window_get_display"));
+  static const auto sync = reinterpret_cast<Sync>(dlsym(RTLD_DEFAULT, "gdk_display_sync"));
+  GdkWindow* w = window.GTKGetDrawingWindow();
+  if (w != nullptr && getDisplay != nullptr && sync != nullptr) sync(getDisplay(w));
+#else
+  (void)window;
 #endif
 }
 
@@ -166,10 +175,10 @@ void PreviewPane::StartDirect() {
   std::uint32_t window = 0;
   std::string display;
   if (direct_ || renderer_ == nullptr || !nativeWindow_ || !outlines_.empty() ||
-      !X11Window(*this, window, display, false) || window == refusedWindow_ ||
-      !X11Window(*this, window, display, true)) {
+      !X11Window(*this, window, display) || window == refusedWindow_) {
     return;
   }
+  SyncWithServer(*this);
   PreviewRenderer* renderer = renderer_;
   // Runs on the frame thread while the presenter is the renderer's output,
   // which ends (SetOutput) before renderer_ is let go.
@@ -225,7 +234,7 @@ void PreviewPane::Watch() {
   renderer_->SetVisible(IsShownOnScreen() && (top == nullptr || !top->IsIconized()));
   std::uint32_t window = 0;
   std::string display;
-  const bool same = X11Window(*this, window, display, false) && window == direct_->Window();
+  const bool same = X11Window(*this, window, display) && window == direct_->Window();
   if (direct_->Failed() || !same) {
     // An X error on a window still the pane's own: that window will not
     // work. A new window: the next frame tries it.

@@ -387,21 +387,22 @@ void CameraMotionDetector::OnFrameOutsideMotion() {
                   all.preCapture > 0 && (all.savAvi || all.ftpAvi || all.mailAvi) &&
                       all.fccHandler != 0 && !all.aviDir.empty()};
   });
-  const bool wanted = s.wanted;
-  preCaptureWanted_ = wanted;
-  preCaptureJpeg_ = wanted && s.handler == MakeFourCC("MJPG");
+  preCaptureWanted_ = s.wanted;
   const VideoFrame& frame = CurrentFrame();
   // Between checks a frame may bring only the camera's JPEG.
   const bool picture = frame.header.width > 0 && frame.header.height != 0 &&
                        (frame.pixels.Length() > 0 || !frame.jpeg.empty());
-  if (!wanted || !picture || frame.header.bitCount != 24) {
+  if (!s.wanted || !picture || frame.header.bitCount != 24) {
+    preCaptureJpeg_ = false;
     preBuffer_.Clear();
     return;
   }
-  if (!preBuffer_.Configure(s.seconds, s.handler, kRecordingQuality,
-                            MakeRgb24Header(frame.Width(), frame.Height()))) {
-    return;
-  }
+  const bool ready = preBuffer_.Configure(s.seconds, s.handler, kRecordingQuality,
+                                          MakeRgb24Header(frame.Width(), frame.Height()));
+  // A buffer that keeps Motion JPEG needs nothing of later frames but their
+  // JPEG.
+  preCaptureJpeg_ = ready && preBuffer_.Compressed();
+  if (!ready) return;
   preBuffer_.Add(frame.pixels.Data(), static_cast<std::size_t>(frame.pixels.Length()),
                  CaptureTimeMs(frame.captureTime), MotionTimeText(frame.captureTime),
                  frame.jpeg.empty() ? nullptr : frame.jpeg.data(), frame.jpeg.size());
