@@ -299,6 +299,7 @@ bool CaptureDevice::CopySample(const std::uint8_t* topDownBgr, int width, int he
                 row);
   }
   sampleHeader_ = MakeRgb24Header(width, height);
+  sampleReduction_ = 1;
   return true;
 }
 
@@ -318,9 +319,23 @@ bool CaptureDevice::SampleSlotFree(std::unique_lock<std::mutex>& lock) {
 }
 
 std::uint8_t* CaptureDevice::BeginSample(int width, int height) {
+  return BeginReducedSample(width, height, 1);
+}
+
+int CaptureDevice::SampleReduction(int width, int height) {
+  if (frameRequested.load() || recording.load()) return 1;
+  const DetectorState* detector = detector_.load();
+  if (detector && detector->IsRunning() && detector->WantsPixels()) return 1;
+  return preview_.Reduction(width, height);
+}
+
+std::uint8_t* CaptureDevice::BeginReducedSample(int width, int height, int reduction) {
   if (state.load() != kStateRunning || frameThread_.load() == 0) return nullptr;
   if (width <= 0 || height <= 0 || (width & 3) != 0) return nullptr;
-  const std::int64_t size = static_cast<std::int64_t>(width) * 3 * height;
+  if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8) return nullptr;
+  if (width % (4 * reduction) != 0 || height % reduction != 0) return nullptr;
+  const std::int64_t size =
+      static_cast<std::int64_t>(width / reduction) * 3 * (height / reduction);
   if (size > 0x7FFFFFFF - ByteBuffer::kSlack) return nullptr;
   std::unique_lock<std::mutex> lock(sampleMutex_);
   if (!SampleSlotFree(lock)) return nullptr;
@@ -331,6 +346,7 @@ std::uint8_t* CaptureDevice::BeginSample(int width, int height) {
   // sample buffer meanwhile, and only this (the streaming) thread writes it.
   directSample_ = true;
   directHeader_ = MakeRgb24Header(width, height);
+  directReduction_ = reduction;
   sampleJpeg_.clear();
   sample_.SetLength(static_cast<std::int32_t>(size));
   return sample_.Data();
@@ -352,8 +368,23 @@ void CaptureDevice::EndSample(bool filled) {
     return;
   }
   sampleHeader_ = directHeader_;
+  sampleReduction_ = directReduction_;
   lastHeader_ = sampleHeader_;
   busy.store(true);
+  if (!recording.load()) {
+    // Shown and stored right here, while the decoded picture is still in
+    // this processor's cache: waking the frame thread for it would cost a
+    // hand-off per frame and a second cold start of the work. busy keeps the
+    // frame thread out meanwhile. A recording by hand compresses every
+    // frame, which the frame thread does, so that the stream keeps reading.
+    lock.unlock();
+    ProcessSample();
+    lock.lock();
+    busy.store(false);
+    lock.unlock();
+    sampleTaken_.notify_all();
+    return;
+  }
   samplePending_ = true;
   lock.unlock();
   sampleReady_.notify_one();
@@ -405,12 +436,16 @@ void CaptureDevice::FrameThread() {
 void CaptureDevice::ProcessSample() {
   // busy is set: the streaming thread leaves the sample buffer alone.
   const BitmapInfoHeader header = sampleHeader_;
+  const int reduction = sampleReduction_;
+  const bool whole = reduction == 1;
   const std::uint8_t* pixels = sample_.Data();
   const SystemTime now = GetLocalTime();
-  const bool requested = frameRequested.load();
+  // A reduced sample cannot answer a request; the request is left standing,
+  // and the next sample comes whole for it.
+  const bool requested = whole && frameRequested.load();
   const std::string stamp = FormatStampText(now);
-  preview_.Present(pixels, header.width, header.height, stamp);
-  if (recording.load()) {
+  preview_.Present(pixels, header.width / reduction, header.height / reduction, stamp);
+  if (whole && recording.load()) {
     std::lock_guard<std::mutex> lock(recordMutex_);
     if (recording.load() && header.width == recordFormat_.width &&
         header.height == recordFormat_.height && !recorder_.WriteFrame(pixels, stamp) &&
@@ -425,7 +460,11 @@ void CaptureDevice::ProcessSample() {
   // Last, since the frame's pixels leave the sample buffer here: the frame
   // buffer takes the block and hands back its previous one for the next
   // sample, so storing costs no copy.
-  if (requested || IsDetecting()) frameBuffer_.SwapIn(sample_, sampleJpeg_, header, now);
+  if (whole && (requested || IsDetecting())) {
+    frameBuffer_.SwapIn(sample_, sampleJpeg_, header, now);
+  } else if (!whole && IsDetecting()) {
+    frameBuffer_.SwapInJpegOnly(sampleJpeg_, header, now);
+  }
   // Counted before a waiting request is woken: whoever got the frame also
   // sees it counted.
   processedFrames_.fetch_add(1);

@@ -125,6 +125,10 @@ class CaptureDevice : private SampleSink {
  private:
   void OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) override;
   std::uint8_t* BeginSample(int width, int height) override;
+  // Only the preview needs a picture that no frame request, recording or
+  // detector check waits for: it may then come as small as the pane shows it.
+  int SampleReduction(int width, int height) override;
+  std::uint8_t* BeginReducedSample(int width, int height, int reduction) override;
   void EndSample(bool filled) override;
   bool TakesDirectSamples() const override { return true; }
   void AttachSampleJpeg(const std::uint8_t* jpeg, std::size_t size) override;
@@ -155,6 +159,11 @@ class CaptureDevice : private SampleSink {
   // EndSample; streaming thread only).
   bool directSample_ = false;
   BitmapInfoHeader directHeader_;
+  int directReduction_ = 1;
+  // The sample's pixels are the picture of sampleHeader_ reduced this many
+  // times in each direction (1: whole); a reduced sample is only shown and
+  // its JPEG kept.
+  int sampleReduction_ = 1;
   // The camera's JPEG of the sample (empty when it sent none); follows the
   // same hand-off as sample_.
   std::vector<std::uint8_t> sampleJpeg_;

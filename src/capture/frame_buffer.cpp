@@ -1,5 +1,7 @@
 #include "capture/frame_buffer.h"
 
+#include "capture/jpeg_picture.h"
+
 #include <chrono>
 #include <utility>
 
@@ -37,10 +39,25 @@ void FrameBuffer::SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg,
   stored_.notify_all();
 }
 
-bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices) const {
-  if (frame_.pixels.Length() <= 0) return false;
-  if (jpegSuffices && !frame_.jpeg.empty()) {
+void FrameBuffer::SwapInJpegOnly(std::vector<std::uint8_t>& jpeg, const BitmapInfoHeader& header,
+                                 const SystemTime& captureTime) {
+  if (jpeg.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_.pixels.SetLength(0);  // the block is kept for a later whole frame
+    std::swap(frame_.jpeg, jpeg);
+    frame_.captureTime = captureTime;
+    frame_.header = header;
+  }
+  stored_.notify_all();
+}
+
+bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode) const {
+  *decode = false;
+  if (!Held()) return false;
+  if ((jpegSuffices && !frame_.jpeg.empty()) || frame_.pixels.Length() <= 0) {
     frame.pixels.SetLength(0);  // the block is kept for a later full copy
+    *decode = !jpegSuffices;
   } else if (!frame.pixels.CopyFrom(frame_.pixels.Data(), frame_.pixels.Length())) {
     return false;
   }
@@ -50,19 +67,39 @@ bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices) const {
   return true;
 }
 
+bool FrameBuffer::DecodeCopy(VideoFrame& frame) {
+  if (DecodeJpegFrame(frame.jpeg.data(), frame.jpeg.size(), frame.Width(), frame.Height(),
+                      frame.pixels)) {
+    return true;
+  }
+  // Nothing usable: the consumer is left with no pixels, but with the
+  // frame's capture time, so that it waits for the next frame instead of
+  // fetching this one again.
+  frame.pixels.SetLength(0);
+  return false;
+}
+
 bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const { return WaitCopyIfNewer(frame, 0); }
 
 bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs, bool jpegSuffices) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const bool newer = stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    return frame_.pixels.Length() > 0 && !SameCaptureTime(frame_.captureTime, frame.captureTime);
-  });
-  return newer && CopyLocked(frame, jpegSuffices);
+  bool decode = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool newer = stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+      return Held() && !SameCaptureTime(frame_.captureTime, frame.captureTime);
+    });
+    if (!newer || !CopyLocked(frame, jpegSuffices, &decode)) return false;
+  }
+  return !decode || DecodeCopy(frame);
 }
 
 bool FrameBuffer::CopyLatest(VideoFrame& frame) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return CopyLocked(frame);
+  bool decode = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!CopyLocked(frame, false, &decode)) return false;
+  }
+  return !decode || DecodeCopy(frame);
 }
 
 }  // namespace qmr

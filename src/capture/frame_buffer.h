@@ -1,6 +1,7 @@
 // The lock-protected latest frame of a camera. The frame thread stores into it
 // only when a consumer needs a frame (a pending frame request or a running
 // motion detector); the detector and the snapshot command copy out of it.
+// A frame may be held as the camera's JPEG alone (see SwapInJpegOnly).
 #pragma once
 
 #include <condition_variable>
@@ -34,6 +35,12 @@ class FrameBuffer {
   void SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg, const BitmapInfoHeader& header,
               const SystemTime& captureTime);
 
+  // Frame thread: a frame whose pixels were not decoded whole (only the
+  // preview needed them): the camera's JPEG of it is kept instead, swapped in
+  // like the pixels. Consumers that want pixels get them decoded from it.
+  void SwapInJpegOnly(std::vector<std::uint8_t>& jpeg, const BitmapInfoHeader& header,
+                      const SystemTime& captureTime);
+
   // Consumers: copy the held frame into frame unless both carry the same
   // capture time (then false, frame untouched). Also false while nothing has
   // been stored yet.
@@ -49,7 +56,12 @@ class FrameBuffer {
   bool CopyLatest(VideoFrame& frame) const;
 
  private:
-  bool CopyLocked(VideoFrame& frame, bool jpegSuffices = false) const;
+  bool Held() const { return frame_.pixels.Length() > 0 || !frame_.jpeg.empty(); }
+  // With the lock held; *decode: the copy still needs its pixels decoded
+  // from its JPEG (done after the lock is let go).
+  bool CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode) const;
+  // Finishes a copy that needs its pixels from the JPEG; false when that fails.
+  static bool DecodeCopy(VideoFrame& frame);
 
   mutable std::mutex mutex_;
   mutable std::condition_variable stored_;

@@ -32,6 +32,18 @@ class SampleSink {
   virtual std::uint8_t* BeginSample(int /*width*/, int /*height*/) { return nullptr; }
   virtual void EndSample(bool /*filled*/) {}
   virtual bool TakesDirectSamples() const { return false; }
+  // A source that can decode a picture smaller at little cost (JPEG's
+  // reduced inverse transforms) asks before each picture by how much it may:
+  // 1 (the whole picture is wanted), 2, 4 or 8 (only the live preview needs
+  // this picture, and it shows it about that small). It then writes the
+  // picture at width / reduction x height / reduction into the memory
+  // BeginReducedSample returns (same contract as BeginSample), and attaches
+  // the camera's whole JPEG: whoever needs the whole picture later decodes
+  // it from there.
+  virtual int SampleReduction(int /*width*/, int /*height*/) { return 1; }
+  virtual std::uint8_t* BeginReducedSample(int width, int height, int reduction) {
+    return reduction == 1 ? BeginSample(width, height) : nullptr;
+  }
   // Between BeginSample and EndSample: the picture as the camera sent it, a
   // baseline JPEG of exactly the pixels being written (same size, no
   // scaling). Motion recordings in Motion JPEG keep it as it is instead of

@@ -76,6 +76,25 @@ void PreviewRenderer::SetPaneSize(int width, int height) {
                   static_cast<std::uint32_t>(height));
 }
 
+int PreviewRenderer::Reduction(int width, int height) const {
+  if (width <= 0 || height <= 0) return 1;
+  const bool shown = attached_.load() && visible_.load();
+  const std::uint64_t pane = paneSize_.load();
+  const int paneWidth = static_cast<int>(pane >> 32);
+  const int paneHeight = static_cast<int>(pane & 0xFFFFFFFFu);
+  if (shown && (paneWidth <= 0 || paneHeight <= 0)) return 1;
+  const PictureRect fit = shown ? FitPicture(width, height, paneWidth, paneHeight) : PictureRect{};
+  for (int reduction = 8; reduction > 1; reduction /= 2) {
+    if (width % (4 * reduction) != 0 || height % reduction != 0) continue;
+    const std::int64_t w = width / reduction, h = height / reduction;
+    if (w * 5 >= static_cast<std::int64_t>(fit.width) * 4 &&
+        h * 5 >= static_cast<std::int64_t>(fit.height) * 4) {
+      return reduction;
+    }
+  }
+  return 1;
+}
+
 bool PreviewRenderer::TakeFrame(PreviewFrame& out) {
   std::lock_guard<std::mutex> lock(frameMutex_);
   if (!hasPending_) return false;

@@ -89,6 +89,15 @@ class PreviewRenderer {
   // frame) and returns true; false when no frame is pending (out untouched).
   bool TakeFrame(PreviewFrame& out);
 
+  // By how much (1, 2, 4 or 8) a width x height picture may be decoded
+  // smaller and still look right in the pane: the largest reduction that
+  // divides the size into whole rows of 4-pixel groups and leaves at least
+  // four fifths of the pane's picture in each direction (the rest is made up
+  // by repeating pixels, where a shrunk pane drops whole rows and columns of
+  // the full picture anyway). Any reduction while nothing shows the
+  // picture (no pane, or a hidden one); 1 before the pane has a size.
+  int Reduction(int width, int height) const;
+
   // Frame thread: offers one bottom-up BGR24 frame (rows of width * 3 bytes).
   // Does nothing while no pane is attached or the pane is hidden.
   void Present(const std::uint8_t* bottomUpBgr, int width, int height, const std::string& stamp);

@@ -443,7 +443,12 @@ bool StreamSource::Play(Session& s) {
     const std::int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     const Step step = pace(ts, jpegWidth, jpegHeight, width, height, now);
     if (step != Step::kGo) return step;
-    std::uint8_t* target = sink_->BeginSample(width, height);
+    // When only the preview needs this picture, it is decoded as small as
+    // the pane shows it: JPEG's reduced inverse transforms make that much
+    // cheaper than a whole decode, and the picture written is a quarter or
+    // less. The JPEG attached is the whole picture for anyone who needs it.
+    const int reduction = sink_->SampleReduction(width, height);
+    std::uint8_t* target = sink_->BeginReducedSample(width, height, reduction);
     if (target == nullptr) return Step::kSkip;  // the camera is busy: dropped undecoded
     countDecoded();
     sink_->AttachSampleJpeg(p->data, size);
@@ -452,7 +457,8 @@ bool StreamSource::Play(Session& s) {
     // conversion: a fifth cheaper than smoothing it first, and the same
     // picture the general decoder's conversion gives.
     const bool filled = tjDecompress2(turbo.get(), p->data, static_cast<unsigned long>(size),
-                                      target, width, 0, height, TJPF_BGR,
+                                      target, width / reduction, 0, height / reduction,
+                                      TJPF_BGR,
                                       TJFLAG_BOTTOMUP | TJFLAG_FASTUPSAMPLE) == 0 ||
                         tjGetErrorCode(turbo.get()) == TJERR_WARNING;
     sink_->EndSample(filled);

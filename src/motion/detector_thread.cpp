@@ -152,12 +152,17 @@ void DetectorThread::UpdateReference() {
 
 int DetectorThread::Poll(std::uint32_t now) {
   // Outside motion, with no detection pending, check at most every 200 ms.
+  const bool pixelsBetweenChecks = WantsEveryFrame() && !JpegSufficesBetweenChecks();
+  const std::uint32_t sinceCheck = now - lastCheck_;
   if (!inMotion_.load() && detectionCount_ == 0 &&
-      static_cast<std::uint32_t>(now - lastCheck_) < static_cast<std::uint32_t>(kIdleIntervalMs)) {
+      sinceCheck < static_cast<std::uint32_t>(kIdleIntervalMs)) {
+    wantsPixels_ = pixelsBetweenChecks ||
+                   sinceCheck >= static_cast<std::uint32_t>(kIdleIntervalMs - kPixelsLeadMs);
     if (!WantsEveryFrame()) return kIdleSleepMs;
     if (FetchFrame(JpegSufficesBetweenChecks())) OnFrameOutsideMotion();
     return FramePollMs();
   }
+  wantsPixels_ = true;
   if (!FetchFrame()) return FramePollMs();
   lastCheck_ = now;
 
@@ -193,6 +198,7 @@ int DetectorThread::Poll(std::uint32_t now) {
     }
   }
   UpdateReference();
+  wantsPixels_ = inMotion_.load() || detectionCount_ != 0 || pixelsBetweenChecks;
   return 0;
 }
 

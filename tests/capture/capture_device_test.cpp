@@ -431,7 +431,47 @@ TEST_F(CaptureDeviceTest, FileCameraDecodesStraightIntoABottomUpFrame) {
   // The clip's own JPEG picture comes with the frame, for recordings that
   // keep it as it is.
   EXPECT_TRUE(IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), 320, 240));
+
+  // Shown in a small pane, with a detector between its checks: the pictures
+  // are decoded small for the preview only, and the frame buffer keeps the
+  // camera's JPEG of them, which gives the whole picture to whoever asks.
+  struct BetweenChecks : DetectorState {
+    bool IsRunning() const override { return true; }
+    bool WantsPixels() const override { return false; }
+  } detector;
+  device.SetMotionDetector(&detector);
+  device.AttachWindow([] {});
+  device.Preview().SetPaneSize(160, 120);
+  VideoFrame kept;
+  bool jpegOnly = false;
+  for (int i = 0; i < 20 && !jpegOnly; ++i) {
+    ASSERT_TRUE(device.Frames().WaitCopyIfNewer(kept, 2000, true));
+    jpegOnly = kept.pixels.Length() == 0 && !kept.jpeg.empty();
+  }
+  EXPECT_TRUE(jpegOnly);
+  VideoFrame judged;
+  ASSERT_TRUE(device.Frames().WaitCopyIfNewer(judged, 2000));
+  ASSERT_EQ(judged.pixels.Length(), 320 * 240 * 3);
+  EXPECT_LT(judged.pixels.Data()[160 * 3], 30);
+  EXPECT_GT(judged.pixels.Data()[320 * 3 * 239 + 160 * 3], 225);
+  PreviewFrame shown;
+  bool taken = false;
+  for (int i = 0; i < 100 && !taken; ++i) {
+    taken = device.Preview().TakeFrame(shown);
+    if (!taken) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(taken);
+  ASSERT_EQ(shown.width, 160);
+  ASSERT_EQ(shown.height, 120);
+  EXPECT_GT(shown.pixels[(10 * 160 + 80) * 4], 225);   // top: white
+  EXPECT_LT(shown.pixels[(110 * 160 + 80) * 4], 30);   // bottom: black
+  // A frame request still gets a whole frame.
+  VideoFrame requested;
+  ASSERT_TRUE(device.RequestFrame(requested));
+  EXPECT_EQ(requested.pixels.Length(), 320 * 240 * 3);
   device.Stop();
+  device.SetMotionDetector(nullptr);
+  device.AttachWindow({});
 }
 
 TEST_F(CaptureDeviceTest, NetworkCameraNeverBlocksOpenOrStop) {

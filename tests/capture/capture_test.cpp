@@ -257,6 +257,103 @@ TEST(FrameBuffer, CopiesOnlyNewerFrames) {
   EXPECT_TRUE(consumer.jpeg.empty());
 }
 
+TEST(FrameBuffer, AFrameKeptAsItsJpegIsDecodedForWhoeverWantsPixels) {
+  // A 64 x 32 picture of smooth gradients, compressed as a camera would.
+  constexpr int kW = 64, kH = 32;
+  VideoFrame source = MakeFrame(kW, kH, 10);
+  for (int i = 0; i < kW * kH * 3; ++i) source.pixels.Data()[i] = static_cast<std::uint8_t>(i % 191);
+  tjhandle encoder = tjInitCompress();
+  unsigned char* compressed = nullptr;
+  unsigned long compressedSize = 0;
+  ASSERT_EQ(tjCompress2(encoder, source.pixels.Data(), kW, 0, kH, TJPF_BGR, &compressed,
+                        &compressedSize, TJSAMP_420, 90, TJFLAG_BOTTOMUP),
+            0);
+  const std::vector<std::uint8_t> camera(compressed, compressed + compressedSize);
+  tjFree(compressed);
+  tjDestroy(encoder);
+  std::vector<std::uint8_t> expected(kW * kH * 3);
+  tjhandle decoder = tjInitDecompress();
+  ASSERT_EQ(tjDecompress2(decoder, camera.data(), camera.size(), expected.data(), kW, 0, kH,
+                          TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_FASTUPSAMPLE),
+            0);
+  tjDestroy(decoder);
+
+  FrameBuffer buffer;
+  std::vector<std::uint8_t> jpeg = camera;
+  buffer.SwapInJpegOnly(jpeg, source.header, source.captureTime);
+  // A JPEG keeper takes it as it is; a consumer of pixels gets them decoded,
+  // the same picture the streaming decoder makes, with the JPEG beside them.
+  VideoFrame keeper, judge;
+  ASSERT_TRUE(buffer.WaitCopyIfNewer(keeper, 0, true));
+  EXPECT_EQ(keeper.pixels.Length(), 0);
+  EXPECT_EQ(keeper.jpeg, camera);
+  ASSERT_TRUE(buffer.WaitCopyIfNewer(judge, 0));
+  ASSERT_EQ(judge.pixels.Length(), kW * kH * 3);
+  EXPECT_EQ(0, memcmp(judge.pixels.Data(), expected.data(), expected.size()));
+  EXPECT_EQ(judge.jpeg, camera);
+  EXPECT_EQ(judge.header, source.header);
+  VideoFrame latest;
+  ASSERT_TRUE(buffer.CopyLatest(latest));
+  EXPECT_EQ(latest.pixels.Length(), kW * kH * 3);
+
+  // A whole frame after it is copied as before.
+  VideoFrame whole = MakeFrame(kW, kH, 11);
+  buffer.SwapIn(whole.pixels, whole.header, whole.captureTime);
+  ASSERT_TRUE(buffer.WaitCopyIfNewer(judge, 0));
+  EXPECT_TRUE(judge.jpeg.empty());
+  EXPECT_EQ(judge.captureTime.milliseconds, 11);
+
+  // A JPEG that does not decode to the frame's size, or not at all: no
+  // pixels, and the same frame is not handed out again (no busy retry).
+  for (int damage = 0; damage < 2; ++damage) {
+    VideoFrame bad = MakeFrame(damage == 0 ? kW * 2 : kW, kH, static_cast<std::uint16_t>(20 + damage));
+    std::vector<std::uint8_t> broken = camera;
+    if (damage == 1) broken.resize(40);
+    buffer.SwapInJpegOnly(broken, bad.header, bad.captureTime);
+    EXPECT_FALSE(buffer.WaitCopyIfNewer(judge, 0));
+    EXPECT_EQ(judge.pixels.Length(), 0);
+    EXPECT_FALSE(buffer.WaitCopyIfNewer(judge, 0));
+  }
+  EXPECT_FALSE(buffer.CopyLatest(latest));
+  // An empty JPEG is not a frame: the held one stays.
+  std::vector<std::uint8_t> none;
+  buffer.SwapInJpegOnly(none, source.header, source.captureTime);
+  VideoFrame fresh;
+  ASSERT_TRUE(buffer.WaitCopyIfNewer(fresh, 0, true));
+  EXPECT_EQ(fresh.captureTime.milliseconds, 21);
+}
+
+TEST(PreviewRenderer, PicturesOnlyShownSmallMayBeDecodedSmall) {
+  PreviewRenderer renderer;
+  // Nothing shows the picture yet: any reduction that divides the size.
+  EXPECT_EQ(renderer.Reduction(640, 480), 8);
+  EXPECT_EQ(renderer.Reduction(648, 480), 2);  // 648 / 4 = 162 is no multiple of 4
+  EXPECT_EQ(renderer.Reduction(644, 480), 1);
+  renderer.SetNotify([] {});
+  // Shown, but the pane's size not known yet: pictures keep their size.
+  EXPECT_EQ(renderer.Reduction(640, 480), 1);
+  struct Case {
+    int width, height, paneWidth, paneHeight, reduction;
+  } cases[] = {
+      {640, 480, 640, 480, 1},    // shown at its own size
+      {640, 480, 800, 290, 2},    // 387 x 290 shown: 320 x 240 is within four fifths
+      {640, 480, 420, 315, 1},    // 320 x 240 would be less than four fifths of 420 x 315
+      {640, 480, 200, 150, 4},    // 160 x 120 for 200 x 150
+      {640, 480, 80, 60, 8},      // 80 x 60
+      {1280, 720, 400, 300, 4},   // 400 x 225 shown: 320 x 180
+      {1280, 720, 1280, 1024, 1}, // enlarged
+      {0, 480, 400, 300, 1},
+  };
+  for (const Case& c : cases) {
+    renderer.SetPaneSize(c.paneWidth, c.paneHeight);
+    EXPECT_EQ(renderer.Reduction(c.width, c.height), c.reduction)
+        << c.width << "x" << c.height << " in " << c.paneWidth << "x" << c.paneHeight;
+  }
+  // Hidden: nothing is shown, so the smallest.
+  renderer.SetVisible(false);
+  EXPECT_EQ(renderer.Reduction(640, 480), 8);
+}
+
 TEST(PreviewRenderer, PicturesKeepTheirAspectRatioInThePane) {
   // 16:9 in 4:3: bars above and below; 4:3 in a wide pane: bars at the sides.
   const PictureRect wide = FitPicture(1280, 720, 400, 300);

@@ -1,6 +1,7 @@
 // Stream cameras on a Motion JPEG file: pictures decoded straight into the
 // camera's sample look like the general decoder's, carry the camera's own
-// JPEG, and a size other than the file's still comes through.
+// JPEG, come smaller when only a small preview wants them, and a size other
+// than the file's still comes through.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -19,7 +20,7 @@ namespace {
 // Keeps the first few pictures, bottom-up BGR as the camera stores them.
 class KeepingSink : public SampleSink {
  public:
-  explicit KeepingSink(bool direct) : direct_(direct) {}
+  explicit KeepingSink(bool direct, int reduction = 1) : direct_(direct), reduction_(reduction) {}
 
   void OnSample(const std::uint8_t* topDownBgr, int width, int height, int stride) override {
     std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * 3 * height);
@@ -36,6 +37,10 @@ class KeepingSink : public SampleSink {
     height_ = height;
     jpeg_ = false;
     return work_.data();
+  }
+  int SampleReduction(int, int) override { return reduction_; }
+  std::uint8_t* BeginReducedSample(int width, int height, int reduction) override {
+    return BeginSample(width / reduction, height / reduction);
   }
   void AttachSampleJpeg(const std::uint8_t* jpeg, std::size_t size) override {
     jpeg_ = size > 2 && jpeg[0] == 0xFF && jpeg[1] == 0xD8;
@@ -68,6 +73,7 @@ class KeepingSink : public SampleSink {
     arrived_.notify_all();
   }
   const bool direct_;
+  const int reduction_;
   std::vector<std::uint8_t> work_;
   int width_ = 0, height_ = 0;
   bool jpeg_ = false;
@@ -77,9 +83,9 @@ class KeepingSink : public SampleSink {
 };
 
 KeepingSink::Picture ThirdPicture(const std::string& clip, bool direct, int width = 0,
-                                  int height = 0) {
+                                  int height = 0, int reduction = 1) {
   StreamSource source(clip, "Clip");
-  KeepingSink sink(direct);
+  KeepingSink sink(direct, reduction);
   EXPECT_TRUE(source.Open());
   if (width > 0) {
     EXPECT_TRUE(source.SetFormat(width, height, 0));
@@ -119,6 +125,28 @@ TEST(StreamSource, MotionJpegDecodedStraightIntoTheSampleMatchesTheGeneralDecode
       total += std::abs(int{direct.bgr[i]} - int{general.bgr[i]});
     }
     EXPECT_LT(static_cast<double>(total) / static_cast<double>(direct.bgr.size()), 1.0);
+
+    // Wanted only for a small preview: decoded at half the size in each
+    // direction, close to the whole picture's 2 x 2 averages, with the
+    // whole picture's JPEG attached.
+    const KeepingSink::Picture half = ThirdPicture(clip, true, 0, 0, 2);
+    ASSERT_EQ(half.width, 160);
+    ASSERT_EQ(half.height, 120);
+    ASSERT_EQ(half.bgr.size(), 160u * 120 * 3);
+    EXPECT_TRUE(half.jpeg);
+    long long off = 0;
+    for (int y = 0; y < 120; ++y) {
+      for (int x = 0; x < 160; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          auto at = [&](int yy, int xx) { return int{direct.bgr[(yy * 320 + xx) * 3 + c]}; };
+          const int mean = (at(2 * y, 2 * x) + at(2 * y, 2 * x + 1) + at(2 * y + 1, 2 * x) +
+                            at(2 * y + 1, 2 * x + 1) + 2) / 4;
+          off += std::abs(mean - int{half.bgr[(y * 160 + x) * 3 + c]});
+        }
+      }
+    }
+    const double meanOff = static_cast<double>(off) / static_cast<double>(half.bgr.size());
+    EXPECT_LT(meanOff, 2.0) << "mean difference " << meanOff;
 
     // Another size than the file's: scaled by the general decoder, and no
     // JPEG of other pixels is attached.

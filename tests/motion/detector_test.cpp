@@ -231,6 +231,32 @@ TEST(DetectorStateMachine, PacingAndStartOfAPeriod) {
   EXPECT_EQ(d.beginFlags, std::vector<bool>{true});
 }
 
+TEST(DetectorStateMachine, AsksForWholePicturesOnlyNearChecksAndDuringMotion) {
+  ScriptedDetector d;
+  d.ResetMotionState(1000);
+  d.Check(false, 1200);
+  // Between checks the camera may keep only its JPEG of a frame ...
+  EXPECT_EQ(d.Poll(1210), DetectorThread::kIdleSleepMs);
+  EXPECT_FALSE(d.WantsPixels());
+  EXPECT_EQ(d.Poll(1200 + DetectorThread::kIdleIntervalMs - DetectorThread::kPixelsLeadMs - 1),
+            DetectorThread::kIdleSleepMs);
+  EXPECT_FALSE(d.WantsPixels());
+  // ... until shortly before the next check, so that the checked frame has
+  // its pixels already.
+  EXPECT_EQ(d.Poll(1200 + DetectorThread::kIdleIntervalMs - DetectorThread::kPixelsLeadMs),
+            DetectorThread::kIdleSleepMs);
+  EXPECT_TRUE(d.WantsPixels());
+  d.Check(false, 1400);
+  EXPECT_FALSE(d.WantsPixels());
+  // A pending detection and a motion period judge every frame.
+  d.Check(true, 1600);
+  EXPECT_TRUE(d.WantsPixels());
+  d.Check(true, 1610);
+  d.Check(true, 1620);
+  EXPECT_TRUE(d.InMotion());
+  EXPECT_TRUE(d.WantsPixels());
+}
+
 TEST(DetectorStateMachine, PeriodEndsAfterMinimumTimeAndThreeQuietChecks) {
   ScriptedDetector d;
   d.ResetMotionState(0);
