@@ -1,9 +1,15 @@
 // One opened camera. Its source delivers pictures on a streaming thread into
 // the device's sample buffer, bottom-up (a decoding source converts straight
-// into it; others are copied and flipped), and wakes its frame thread, which
-// stamps the local time, hands the picture to the preview, compresses and
-// writes it while a manual recording runs, and moves it (without a copy) into
-// the FrameBuffer when a frame was requested or the motion detector runs.
+// into it; others are copied and flipped). Each picture is then processed
+// once: it gets the local time, goes to the preview, is compressed and
+// written while a manual recording runs, and moves (without a copy) into the
+// FrameBuffer when a frame was requested or the motion detector runs. A
+// decoding source's picture is processed right on the streaming thread while
+// no manual recording runs; otherwise the frame thread is woken for it, so
+// that compressing never holds up the stream. A decoding source may deliver
+// a picture reduced in size when only the preview needs it (see
+// SampleReduction): it is only shown, and the frame buffer keeps the
+// camera's JPEG of it.
 //
 // Calling order: construct, Open (on failure destroy), AttachWindow, apply
 // properties and format, Start. To change the format: Stop, SetFormat,
