@@ -10,7 +10,9 @@
 // allocated per frame. Where the display allows it, the pane instead gives
 // the renderer an output that puts each frame on the screen from the frame
 // thread itself (see PreviewOutput), and the user-interface thread is not
-// woken per frame at all.
+// woken per frame at all. "Frame thread" here and in the panes means whichever
+// camera thread processes the frame: the streaming thread of a decoding
+// source, else the capture device's frame thread; one frame at a time.
 #pragma once
 
 #include <atomic>
