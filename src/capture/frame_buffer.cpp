@@ -2,6 +2,7 @@
 
 #include "capture/jpeg_picture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -16,6 +17,7 @@ bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader&
     frame_.jpeg.clear();
     frame_.captureTime = captureTime;
     frame_.header = header;
+    StoredLocked();
   }
   stored_.notify_all();
   return true;
@@ -35,6 +37,7 @@ void FrameBuffer::SwapIn(ByteBuffer& pixels, std::vector<std::uint8_t>& jpeg,
     std::swap(frame_.jpeg, jpeg);
     frame_.captureTime = captureTime;
     frame_.header = header;
+    StoredLocked();
   }
   stored_.notify_all();
 }
@@ -48,8 +51,40 @@ void FrameBuffer::SwapInJpegOnly(std::vector<std::uint8_t>& jpeg, const BitmapIn
     std::swap(frame_.jpeg, jpeg);
     frame_.captureTime = captureTime;
     frame_.header = header;
+    StoredLocked();
   }
   stored_.notify_all();
+}
+
+void FrameBuffer::StoredLocked() {
+  frame_.sequence = ++storedCount_;
+  if (!keepRecent_ || frame_.jpeg.empty()) return;
+  if (recent_.size() < kRecentJpegs) recent_.resize(kRecentJpegs);
+  if (recentCount_ == kRecentJpegs) {
+    // The consumer fell behind: the oldest goes (its memory is reused).
+    std::rotate(recent_.begin(), recent_.begin() + 1, recent_.end());
+    --recentCount_;
+  }
+  VideoFrame& kept = recent_[recentCount_++];
+  kept.pixels.SetLength(0);
+  kept.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
+  kept.header = frame_.header;
+  kept.captureTime = frame_.captureTime;
+  kept.sequence = frame_.sequence;
+}
+
+void FrameBuffer::KeepRecentJpegs(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keepRecent_ = on;
+  if (!on) recentCount_ = 0;
+}
+
+std::size_t FrameBuffer::TakeRecentJpegs(std::vector<VideoFrame>& frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::size_t count = recentCount_;
+  std::swap(recent_, frames);
+  recentCount_ = 0;
+  return count;
 }
 
 bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode) const {
@@ -64,6 +99,7 @@ bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode)
   frame.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
   frame.header = frame_.header;
   frame.captureTime = frame_.captureTime;
+  frame.sequence = frame_.sequence;
   return true;
 }
 
@@ -81,14 +117,39 @@ bool FrameBuffer::DecodeCopy(VideoFrame& frame) {
 
 bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const { return WaitCopyIfNewer(frame, 0); }
 
+bool FrameBuffer::WaitLocked(std::unique_lock<std::mutex>& lock, const VideoFrame& frame,
+                             int timeoutMs) const {
+  return stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return Held() && !SameCaptureTime(frame_.captureTime, frame.captureTime);
+  });
+}
+
 bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs, bool jpegSuffices) const {
   bool decode = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    const bool newer = stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-      return Held() && !SameCaptureTime(frame_.captureTime, frame.captureTime);
-    });
-    if (!newer || !CopyLocked(frame, jpegSuffices, &decode)) return false;
+    if (!WaitLocked(lock, frame, timeoutMs) || !CopyLocked(frame, jpegSuffices, &decode)) {
+      return false;
+    }
+  }
+  return !decode || DecodeCopy(frame);
+}
+
+bool FrameBuffer::WaitTakeIfNewer(VideoFrame& frame, int timeoutMs) {
+  bool decode = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!WaitLocked(lock, frame, timeoutMs)) return false;
+    if (frame_.pixels.Length() > 0 && !frame_.jpeg.empty()) {
+      std::swap(frame.pixels, frame_.pixels);
+      frame_.pixels.SetLength(0);
+      frame.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
+      frame.header = frame_.header;
+      frame.captureTime = frame_.captureTime;
+      frame.sequence = frame_.sequence;
+    } else if (!CopyLocked(frame, false, &decode)) {
+      return false;
+    }
   }
   return !decode || DecodeCopy(frame);
 }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "capture/video_frame.h"
 
@@ -41,6 +42,18 @@ class FrameBuffer {
   void SwapInJpegOnly(std::vector<std::uint8_t>& jpeg, const BitmapInfoHeader& header,
                       const SystemTime& captureTime);
 
+  // For a consumer that keeps the camera's JPEG of every frame (the motion
+  // detector's pre-event buffer between its checks) without waking for each:
+  // while on, every frame stored with a JPEG is also kept in a short list
+  // (the newest kRecentJpegs), which TakeRecentJpegs empties. Off empties it.
+  static constexpr std::size_t kRecentJpegs = 64;
+  void KeepRecentJpegs(bool on);
+  // Moves the frames kept since the last call, oldest first, into
+  // frames[0 .. count) and returns count (pixels empty, JPEG, header,
+  // capture time and sequence set). frames' earlier entries are recycled so
+  // that their memory is reused.
+  std::size_t TakeRecentJpegs(std::vector<VideoFrame>& frames);
+
   // Consumers: copy the held frame into frame unless both carry the same
   // capture time (then false, frame untouched). Also false while nothing has
   // been stored yet.
@@ -51,6 +64,12 @@ class FrameBuffer {
   // frame that carries the camera's JPEG comes without its pixels (length
   // 0), for a consumer that only keeps the JPEG.
   bool WaitCopyIfNewer(VideoFrame& frame, int timeoutMs, bool jpegSuffices = false) const;
+  // The same as WaitCopyIfNewer for the one consumer that judges every
+  // frame's pixels (the motion detector): a held frame that also carries the
+  // camera's JPEG gives its pixel block away instead of a copy and takes
+  // frame's old block in exchange; it stays held as its JPEG, which other
+  // consumers get decoded.
+  bool WaitTakeIfNewer(VideoFrame& frame, int timeoutMs);
   // Copies the held frame regardless of its time; false only while nothing
   // has been stored or memory runs out.
   bool CopyLatest(VideoFrame& frame) const;
@@ -60,12 +79,22 @@ class FrameBuffer {
   // With the lock held; *decode: the copy still needs its pixels decoded
   // from its JPEG (done after the lock is let go).
   bool CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode) const;
+  bool WaitLocked(std::unique_lock<std::mutex>& lock, const VideoFrame& frame,
+                  int timeoutMs) const;
   // Finishes a copy that needs its pixels from the JPEG; false when that fails.
   static bool DecodeCopy(VideoFrame& frame);
+
+  // With the lock held: a frame was stored; numbers it and keeps its JPEG
+  // when asked to.
+  void StoredLocked();
 
   mutable std::mutex mutex_;
   mutable std::condition_variable stored_;
   VideoFrame frame_;
+  std::uint64_t storedCount_ = 0;
+  bool keepRecent_ = false;
+  std::vector<VideoFrame> recent_;  // [0, recentCount_) in use, oldest first
+  std::size_t recentCount_ = 0;
 };
 
 }  // namespace qmr

@@ -35,6 +35,9 @@ class VideoFrame {
   // The camera's own baseline JPEG of exactly these pixels when it sent
   // one at this size (a Motion JPEG stream), else empty.
   std::vector<std::uint8_t> jpeg;
+  // Which frame of its frame buffer this is, counted from 1 as they are
+  // stored (0: it did not come from one).
+  std::uint64_t sequence = 0;
 
   int Width() const { return header.width; }
   // Rows of the picture (the header's height is positive: bottom-up).

@@ -63,19 +63,27 @@ bool DetectorThread::SetRunning(bool on) {
   return true;
 }
 
-void DetectorThread::SetFrameSource(const FrameBuffer* buffer) {
+void DetectorThread::SetFrameSource(FrameBuffer* buffer) {
+  SetKeeping(false);
+  buffer_ = buffer;
+  lastOutsideSequence_ = 0;
   if (buffer == nullptr) {
     frameSource_ = nullptr;
     sourceWaits_ = false;
     return;
   }
+  // The frames judged take the buffer's pixels rather than a copy of them.
   frameSource_ = [buffer](VideoFrame& frame, bool jpegSuffices) {
-    return buffer->WaitCopyIfNewer(frame, kFrameWaitMs, jpegSuffices);
+    return jpegSuffices ? buffer->WaitCopyIfNewer(frame, kFrameWaitMs, true)
+                        : buffer->WaitTakeIfNewer(frame, kFrameWaitMs);
   };
   sourceWaits_ = true;
 }
 
 void DetectorThread::SetFrameSource(std::function<bool(VideoFrame&)> source) {
+  SetKeeping(false);
+  buffer_ = nullptr;
+  lastOutsideSequence_ = 0;
   frameSource_ = nullptr;
   if (source) {
     frameSource_ = [source = std::move(source)](VideoFrame& frame, bool) { return source(frame); };
@@ -111,6 +119,7 @@ void DetectorThread::Run() {
       if (StopFlag.load() != 0) break;
     }
   }
+  SetKeeping(false);
   threadId_ = 0;
   // StartThread clears the handle once this returns.
 }
@@ -125,6 +134,36 @@ void DetectorThread::ResetMotionState(std::uint32_t now) {
 
 bool DetectorThread::FetchFrame(bool jpegSuffices) {
   return frameSource_ && frameSource_(*currentFrame_, jpegSuffices);
+}
+
+void DetectorThread::FrameOutsideMotion() {
+  const std::uint64_t sequence = currentFrame_->sequence;
+  if (sequence != 0) {
+    if (sequence <= lastOutsideSequence_) return;
+    lastOutsideSequence_ = sequence;
+  }
+  OnFrameOutsideMotion();
+}
+
+bool DetectorThread::Batching() const {
+  return buffer_ != nullptr && framesHaveJpeg_ && WantsEveryFrame() && JpegSufficesBetweenChecks();
+}
+
+void DetectorThread::SetKeeping(bool on) {
+  if (keeping_ == on || buffer_ == nullptr) return;
+  keeping_ = on;
+  buffer_->KeepRecentJpegs(on);
+}
+
+void DetectorThread::TakeRecent(bool outsideMotion) {
+  if (!keeping_) return;
+  const std::size_t count = buffer_->TakeRecentJpegs(recent_);
+  if (!outsideMotion) return;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::swap(*currentFrame_, recent_[i]);
+    FrameOutsideMotion();
+    std::swap(*currentFrame_, recent_[i]);
+  }
 }
 
 std::uint32_t DetectorThread::MinimumMotionMs() const {
@@ -156,14 +195,28 @@ int DetectorThread::Poll(std::uint32_t now) {
   const std::uint32_t sinceCheck = now - lastCheck_;
   if (!inMotion_.load() && detectionCount_ == 0 &&
       sinceCheck < static_cast<std::uint32_t>(kIdleIntervalMs)) {
-    wantsPixels_ = pixelsBetweenChecks ||
-                   sinceCheck >= static_cast<std::uint32_t>(kIdleIntervalMs - kPixelsLeadMs);
+    const std::uint32_t lead = static_cast<std::uint32_t>(kIdleIntervalMs - kPixelsLeadMs);
+    wantsPixels_ = pixelsBetweenChecks || sinceCheck >= lead;
     if (!WantsEveryFrame()) return kIdleSleepMs;
-    if (FetchFrame(JpegSufficesBetweenChecks())) OnFrameOutsideMotion();
+    const bool batch = Batching();
+    SetKeeping(batch);
+    if (batch) {
+      // Asleep until the pixels are to be asked for, then until the check;
+      // the frames meanwhile wait in the frame buffer.
+      TakeRecent(true);
+      return static_cast<int>(sinceCheck < lead ? lead - sinceCheck
+                                                : static_cast<std::uint32_t>(kIdleIntervalMs) -
+                                                      sinceCheck);
+    }
+    if (FetchFrame(JpegSufficesBetweenChecks())) FrameOutsideMotion();
     return FramePollMs();
   }
   wantsPixels_ = true;
+  // What the frame buffer collected comes first; during motion every frame
+  // is judged and recorded by the checks, so the collection is dropped.
+  TakeRecent(!inMotion_.load());
   if (!FetchFrame()) return FramePollMs();
+  framesHaveJpeg_ = !currentFrame_->jpeg.empty();
   lastCheck_ = now;
 
   if (Detect()) {
@@ -173,7 +226,7 @@ int DetectorThread::Poll(std::uint32_t now) {
       ++detectionCount_;
       if (detectionCount_ < kChecksToStart) {
         report = false;
-        OnFrameOutsideMotion();
+        FrameOutsideMotion();
       } else {
         inMotion_ = true;
         detectionCount_ = 0;
@@ -194,7 +247,7 @@ int DetectorThread::Poll(std::uint32_t now) {
         OnMotion();
       }
     } else {
-      OnFrameOutsideMotion();
+      FrameOutsideMotion();
     }
   }
   UpdateReference();

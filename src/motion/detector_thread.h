@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "base/process.h"
 #include "capture/detector_state.h"
@@ -60,7 +61,7 @@ class DetectorThread : public DetectorState {
   // waits there for the next frame), or any function with the same contract
   // (copy the newest frame into the given one when its capture time differs;
   // false when there is nothing new), which is polled.
-  void SetFrameSource(const FrameBuffer* buffer);
+  void SetFrameSource(FrameBuffer* buffer);
   void SetFrameSource(std::function<bool(VideoFrame&)> source);
 
   // Sensitivity in percent, clamped to 1..100. Read by the worker at every
@@ -99,13 +100,15 @@ class DetectorThread : public DetectorState {
   // is stopped in the middle of a period does not run it.
   virtual void OnMotionEnd() {}
   // Run for every frame fetched outside a motion period that does not begin
-  // one (on the worker thread). While WantsEveryFrame() is true, frames are
-  // fetched at the capture rate between the idle checks too, for this hook
-  // only (the pre-event buffer).
+  // one (on the worker thread), once per frame. While WantsEveryFrame() is
+  // true, the frames between the idle checks come too, for this hook only
+  // (the pre-event buffer).
   virtual void OnFrameOutsideMotion() {}
   virtual bool WantsEveryFrame() const { return false; }
   // Those frames between the checks may come with the camera's JPEG only
   // and no pixels, when the camera gives one (the hook keeps just the JPEG).
+  // From a frame buffer they are then collected there and handed over a few
+  // at a time, so that the worker does not wake for every frame.
   virtual bool JpegSufficesBetweenChecks() const { return false; }
 
   bool MotionBegins() const { return motionBegins_.load(); }
@@ -131,6 +134,18 @@ class DetectorThread : public DetectorState {
   static void ThreadMain(void* argument);
   void Run();
   bool FetchFrame(bool jpegSuffices = false);
+  // Runs OnFrameOutsideMotion for the current frame unless that frame of the
+  // buffer has had it already.
+  void FrameOutsideMotion();
+  // Between checks the frames' JPEGs are collected by the frame buffer and
+  // taken in one go, instead of waking for every frame: true while the
+  // source is a frame buffer, the hook keeps only JPEGs and the camera
+  // sends them.
+  bool Batching() const;
+  void SetKeeping(bool on);
+  // Takes the JPEGs collected since the last call; outside motion they go
+  // through the hook, oldest first, in the current frame's place.
+  void TakeRecent(bool outsideMotion);
   // The pause after a fetch: none when the fetch itself waits for frames.
   int FramePollMs() const { return sourceWaits_ && frameSource_ ? 0 : kFramePollMs; }
   std::uint32_t MinimumMotionMs() const;
@@ -139,6 +154,11 @@ class DetectorThread : public DetectorState {
   std::unique_ptr<VideoFrame> referenceFrame_;
   std::function<bool(VideoFrame&, bool jpegSuffices)> frameSource_;
   bool sourceWaits_ = false;  // frameSource_ blocks until a frame arrives
+  FrameBuffer* buffer_ = nullptr;  // the source, when it is a frame buffer
+  bool keeping_ = false;           // buffer_ collects JPEGs for this detector
+  bool framesHaveJpeg_ = false;    // the last checked frame came with one
+  std::uint64_t lastOutsideSequence_ = 0;
+  std::vector<VideoFrame> recent_;
   std::atomic<bool> wantsPixels_{true};
   std::function<int()> minimumSeconds_;
   std::function<std::uint32_t()> clock_;

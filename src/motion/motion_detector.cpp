@@ -136,7 +136,7 @@ MotionDetector::~MotionDetector() { SetRunning(false); }
 void MotionDetector::SetDevice(CaptureDevice* device) {
   device_ = device;
   if (device == nullptr) {
-    SetFrameSource(static_cast<const FrameBuffer*>(nullptr));
+    SetFrameSource(static_cast<FrameBuffer*>(nullptr));
     return;
   }
   SetFrameSource(&device->Frames());

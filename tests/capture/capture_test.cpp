@@ -323,6 +323,86 @@ TEST(FrameBuffer, AFrameKeptAsItsJpegIsDecodedForWhoeverWantsPixels) {
   EXPECT_EQ(fresh.captureTime.milliseconds, 21);
 }
 
+TEST(FrameBuffer, KeepsRecentJpegsForAConsumerThatTakesThemInOneGo) {
+  FrameBuffer buffer;
+  std::vector<VideoFrame> taken;
+  auto store = [&](std::uint16_t ms, bool withJpeg) {
+    VideoFrame f = MakeFrame(8, 4, ms);
+    std::vector<std::uint8_t> jpeg;
+    if (withJpeg) jpeg = {0xFF, 0xD8, static_cast<std::uint8_t>(ms), 0xFF, 0xD9};
+    buffer.SwapIn(f.pixels, jpeg, f.header, f.captureTime);
+  };
+  store(1, true);  // not asked for yet
+  EXPECT_EQ(buffer.TakeRecentJpegs(taken), 0u);
+  buffer.KeepRecentJpegs(true);
+  store(2, true);
+  store(3, false);  // no JPEG: nothing to keep
+  std::vector<std::uint8_t> only = {0xFF, 0xD8, 4, 0xFF, 0xD9};
+  VideoFrame four = MakeFrame(8, 4, 4);
+  buffer.SwapInJpegOnly(only, four.header, four.captureTime);
+  ASSERT_EQ(buffer.TakeRecentJpegs(taken), 2u);
+  EXPECT_EQ(taken[0].captureTime.milliseconds, 2);
+  EXPECT_EQ(taken[0].jpeg[2], 2);
+  EXPECT_EQ(taken[0].pixels.Length(), 0);
+  EXPECT_EQ(taken[1].captureTime.milliseconds, 4);
+  // Numbered as stored: 1, 2, 3, 4.
+  EXPECT_EQ(taken[0].sequence, 2u);
+  EXPECT_EQ(taken[1].sequence, 4u);
+  EXPECT_EQ(buffer.TakeRecentJpegs(taken), 0u);
+  // A consumer that falls behind loses the oldest, never the newest.
+  for (std::uint16_t ms = 10; ms < 10 + FrameBuffer::kRecentJpegs + 5; ++ms) store(ms, true);
+  ASSERT_EQ(buffer.TakeRecentJpegs(taken), FrameBuffer::kRecentJpegs);
+  EXPECT_EQ(taken[0].captureTime.milliseconds, 15);
+  EXPECT_EQ(taken[FrameBuffer::kRecentJpegs - 1].captureTime.milliseconds,
+            10 + FrameBuffer::kRecentJpegs + 4);
+  // Off forgets what was kept.
+  store(100, true);
+  buffer.KeepRecentJpegs(false);
+  EXPECT_EQ(buffer.TakeRecentJpegs(taken), 0u);
+}
+
+TEST(FrameBuffer, TheJudgingConsumerTakesThePixelsOfAFrameThatHasItsJpeg) {
+  constexpr int kW = 16, kH = 16;
+  VideoFrame source = MakeFrame(kW, kH, 30);
+  for (int i = 0; i < kW * kH * 3; ++i) source.pixels.Data()[i] = static_cast<std::uint8_t>(i * 7);
+  tjhandle encoder = tjInitCompress();
+  unsigned char* compressed = nullptr;
+  unsigned long compressedSize = 0;
+  ASSERT_EQ(tjCompress2(encoder, source.pixels.Data(), kW, 0, kH, TJPF_BGR, &compressed,
+                        &compressedSize, TJSAMP_444, 95, TJFLAG_BOTTOMUP),
+            0);
+  std::vector<std::uint8_t> jpeg(compressed, compressed + compressedSize);
+  tjFree(compressed);
+  tjDestroy(encoder);
+
+  FrameBuffer buffer;
+  const std::uint8_t* block = source.pixels.Data();
+  buffer.SwapIn(source.pixels, jpeg, source.header, source.captureTime);
+  VideoFrame judge;
+  judge.pixels.AppendFill(0, 10);
+  const std::uint8_t* judgesBlock = judge.pixels.Data();
+  ASSERT_TRUE(buffer.WaitTakeIfNewer(judge, 0));
+  EXPECT_EQ(judge.pixels.Data(), block);  // moved, not copied
+  EXPECT_EQ(judge.pixels.Length(), kW * kH * 3);
+  EXPECT_FALSE(judge.jpeg.empty());
+  EXPECT_FALSE(buffer.WaitTakeIfNewer(judge, 0));
+  // The frame stays held as its JPEG: others get it decoded.
+  VideoFrame other;
+  ASSERT_TRUE(buffer.CopyLatest(other));
+  ASSERT_EQ(other.pixels.Length(), kW * kH * 3);
+  EXPECT_NE(other.pixels.Data(), block);
+  // The judge's old block went back for the next sample.
+  VideoFrame next = MakeFrame(kW, kH, 31);
+  buffer.SwapIn(next.pixels, next.header, next.captureTime);
+  EXPECT_EQ(next.pixels.Data(), judgesBlock);
+  // A frame without a JPEG is copied: nothing else could give its pixels.
+  VideoFrame copy;
+  ASSERT_TRUE(buffer.WaitTakeIfNewer(copy, 0));
+  EXPECT_EQ(copy.captureTime.milliseconds, 31);
+  ASSERT_TRUE(buffer.CopyLatest(other));
+  EXPECT_EQ(other.pixels.Length(), kW * kH * 3);
+}
+
 TEST(PreviewRenderer, PicturesOnlyShownSmallMayBeDecodedSmall) {
   PreviewRenderer renderer;
   // Nothing shows the picture yet: any reduction that divides the size.

@@ -297,6 +297,47 @@ TEST(DetectorStateMachine, PeriodEndsAfterMinimumTimeAndThreeQuietChecks) {
   EXPECT_EQ(d.ends, 2);
 }
 
+TEST(DetectorStateMachine, BetweenChecksEveryJpegReachesThePreEventHookOnceAndInOrder) {
+  struct Keeper : DetectorThread {
+    ~Keeper() override { SetRunning(false); }
+    bool WantsEveryFrame() const override { return true; }
+    bool JpegSufficesBetweenChecks() const override { return true; }
+    void OnFrameOutsideMotion() override {
+      seen.push_back(CurrentFrame().sequence);
+      if (CurrentFrame().jpeg.empty()) ++withoutJpeg;
+    }
+    std::vector<std::uint64_t> seen;
+    int withoutJpeg = 0;
+  } d;
+  FrameBuffer buffer;
+  d.SetFrameSource(&buffer);
+  d.ResetMotionState(0);
+  // A camera at 30 frames per second for two seconds of ticks, each frame
+  // with its JPEG; the detector polled whenever its last answer says.
+  std::uint64_t stored = 0;
+  int polls = 0;
+  std::uint32_t wake = 200;
+  for (std::uint32_t now = 200; now < 2200; ++now) {
+    if ((now - 200) % 33 == 0) {
+      VideoFrame f = MakeFrame(8, 4, 0, static_cast<int>(now));
+      std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
+      buffer.SwapIn(f.pixels, jpeg, f.header, f.captureTime);
+      ++stored;
+    }
+    if (now < wake) continue;
+    ++polls;
+    wake = now + static_cast<std::uint32_t>(std::max(1, d.Poll(now)));
+  }
+  // Every frame but those stored since the last poll went through the hook,
+  // once each, oldest first, and always with its JPEG.
+  ASSERT_GE(d.seen.size(), stored - 6);
+  for (std::size_t i = 0; i < d.seen.size(); ++i) EXPECT_EQ(d.seen[i], i + 1) << i;
+  EXPECT_EQ(d.withoutJpeg, 0);
+  // Without waking for each frame (61 of them): three polls per check.
+  EXPECT_LE(polls, 3 * (2000 / DetectorThread::kIdleIntervalMs));
+  EXPECT_FALSE(d.InMotion());
+}
+
 TEST(DetectorThreadRun, StartsStopsAndFindsMotionInRealFrames) {
   ScriptedDetector idle;
   EXPECT_TRUE(idle.SetRunning(false));  // not running: returns at once
