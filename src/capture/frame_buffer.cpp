@@ -118,9 +118,10 @@ bool FrameBuffer::DecodeCopy(VideoFrame& frame) {
 bool FrameBuffer::CopyIfNewer(VideoFrame& frame) const { return WaitCopyIfNewer(frame, 0); }
 
 bool FrameBuffer::WaitLocked(std::unique_lock<std::mutex>& lock, const VideoFrame& frame,
-                             int timeoutMs) const {
+                             int timeoutMs, bool wholeOnly) const {
   return stored_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    return Held() && !SameCaptureTime(frame_.captureTime, frame.captureTime);
+    return (wholeOnly ? frame_.pixels.Length() > 0 : Held()) &&
+           !SameCaptureTime(frame_.captureTime, frame.captureTime);
   });
 }
 
@@ -135,11 +136,11 @@ bool FrameBuffer::WaitCopyIfNewer(VideoFrame& frame, int timeoutMs, bool jpegSuf
   return !decode || DecodeCopy(frame);
 }
 
-bool FrameBuffer::WaitTakeIfNewer(VideoFrame& frame, int timeoutMs) {
+bool FrameBuffer::WaitTakeIfNewer(VideoFrame& frame, int timeoutMs, bool wholeOnly) {
   bool decode = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!WaitLocked(lock, frame, timeoutMs)) return false;
+    if (!WaitLocked(lock, frame, timeoutMs, wholeOnly)) return false;
     if (frame_.pixels.Length() > 0 && !frame_.jpeg.empty()) {
       std::swap(frame.pixels, frame_.pixels);
       frame_.pixels.SetLength(0);

@@ -68,8 +68,9 @@ class FrameBuffer {
   // frame's pixels (the motion detector): a held frame that also carries the
   // camera's JPEG gives its pixel block away instead of a copy and takes
   // frame's old block in exchange; it stays held as its JPEG, which other
-  // consumers get decoded.
-  bool WaitTakeIfNewer(VideoFrame& frame, int timeoutMs);
+  // consumers get decoded. wholeOnly: frames held as their JPEG alone do
+  // not count as newer (the wait goes on for one that was decoded whole).
+  bool WaitTakeIfNewer(VideoFrame& frame, int timeoutMs, bool wholeOnly = false);
   // Copies the held frame regardless of its time; false only while nothing
   // has been stored or memory runs out.
   bool CopyLatest(VideoFrame& frame) const;
@@ -79,8 +80,8 @@ class FrameBuffer {
   // With the lock held; *decode: the copy still needs its pixels decoded
   // from its JPEG (done after the lock is let go).
   bool CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode) const;
-  bool WaitLocked(std::unique_lock<std::mutex>& lock, const VideoFrame& frame,
-                  int timeoutMs) const;
+  bool WaitLocked(std::unique_lock<std::mutex>& lock, const VideoFrame& frame, int timeoutMs,
+                  bool wholeOnly = false) const;
   // Finishes a copy that needs its pixels from the JPEG; false when that fails.
   static bool DecodeCopy(VideoFrame& frame);
 

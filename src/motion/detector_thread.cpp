@@ -73,9 +73,13 @@ void DetectorThread::SetFrameSource(FrameBuffer* buffer) {
     return;
   }
   // The frames judged take the buffer's pixels rather than a copy of them.
+  // A check waits for a frame that was decoded whole, since it asked for
+  // one; should none come in time, a newer frame kept as its JPEG is taken
+  // (and decoded) instead.
   frameSource_ = [buffer](VideoFrame& frame, bool jpegSuffices) {
-    return jpegSuffices ? buffer->WaitCopyIfNewer(frame, kFrameWaitMs, true)
-                        : buffer->WaitTakeIfNewer(frame, kFrameWaitMs);
+    if (jpegSuffices) return buffer->WaitCopyIfNewer(frame, kFrameWaitMs, true);
+    return buffer->WaitTakeIfNewer(frame, kFrameWaitMs, true) ||
+           buffer->WaitTakeIfNewer(frame, 0, false);
   };
   sourceWaits_ = true;
 }
@@ -195,18 +199,15 @@ int DetectorThread::Poll(std::uint32_t now) {
   const std::uint32_t sinceCheck = now - lastCheck_;
   if (!inMotion_.load() && detectionCount_ == 0 &&
       sinceCheck < static_cast<std::uint32_t>(kIdleIntervalMs)) {
-    const std::uint32_t lead = static_cast<std::uint32_t>(kIdleIntervalMs - kPixelsLeadMs);
-    wantsPixels_ = pixelsBetweenChecks || sinceCheck >= lead;
+    wantsPixels_ = pixelsBetweenChecks;
     if (!WantsEveryFrame()) return kIdleSleepMs;
     const bool batch = Batching();
     SetKeeping(batch);
     if (batch) {
-      // Asleep until the pixels are to be asked for, then until the check;
-      // the frames meanwhile wait in the frame buffer.
+      // Asleep until the check; the frames meanwhile wait in the frame
+      // buffer.
       TakeRecent(true);
-      return static_cast<int>(sinceCheck < lead ? lead - sinceCheck
-                                                : static_cast<std::uint32_t>(kIdleIntervalMs) -
-                                                      sinceCheck);
+      return static_cast<int>(static_cast<std::uint32_t>(kIdleIntervalMs) - sinceCheck);
     }
     if (FetchFrame(JpegSufficesBetweenChecks())) FrameOutsideMotion();
     return FramePollMs();

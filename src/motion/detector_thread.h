@@ -29,9 +29,6 @@ class DetectorThread : public DetectorState {
   // How long a fetch from a frame buffer waits for the next frame; also the
   // longest a stop waits for the thread to notice.
   static constexpr int kFrameWaitMs = 50;
-  // How long before a check the frames are asked for with their pixels (about
-  // a frame at 30 per second), so that the checked frame has them already.
-  static constexpr int kPixelsLeadMs = 40;
   static constexpr int kChecksToStart = 3;
   static constexpr int kQuietChecksToEnd = 3;
   static constexpr int kDefaultMinimumSeconds = 5;
@@ -50,8 +47,9 @@ class DetectorThread : public DetectorState {
   // True while the thread is wanted (the capture device then stores every
   // frame for it).
   bool IsRunning() const override { return running_.load(); }
-  // True from shortly before each check, during motion, while a detection
-  // is pending, and while the frames between checks are kept as pixels.
+  // True from each check until a frame was judged, during motion, while a
+  // detection is pending, and while the frames between checks are kept as
+  // pixels.
   bool WantsPixels() const override { return wantsPixels_.load(); }
   // True while the worker thread exists.
   bool ThreadAlive() const { return threadHandle_.load() != 0; }

@@ -238,18 +238,17 @@ TEST(DetectorStateMachine, AsksForWholePicturesOnlyNearChecksAndDuringMotion) {
   // Between checks the camera may keep only its JPEG of a frame ...
   EXPECT_EQ(d.Poll(1210), DetectorThread::kIdleSleepMs);
   EXPECT_FALSE(d.WantsPixels());
-  EXPECT_EQ(d.Poll(1200 + DetectorThread::kIdleIntervalMs - DetectorThread::kPixelsLeadMs - 1),
-            DetectorThread::kIdleSleepMs);
+  EXPECT_EQ(d.Poll(1399), DetectorThread::kIdleSleepMs);
   EXPECT_FALSE(d.WantsPixels());
-  // ... until shortly before the next check, so that the checked frame has
-  // its pixels already.
-  EXPECT_EQ(d.Poll(1200 + DetectorThread::kIdleIntervalMs - DetectorThread::kPixelsLeadMs),
-            DetectorThread::kIdleSleepMs);
+  // ... until a check wants a frame, which it waits for.
+  d.frameReady = false;
+  EXPECT_EQ(d.Poll(1400), DetectorThread::kFramePollMs);
   EXPECT_TRUE(d.WantsPixels());
-  d.Check(false, 1400);
+  d.frameReady = true;
+  d.Check(false, 1405);
   EXPECT_FALSE(d.WantsPixels());
   // A pending detection and a motion period judge every frame.
-  d.Check(true, 1600);
+  d.Check(true, 1605);
   EXPECT_TRUE(d.WantsPixels());
   d.Check(true, 1610);
   d.Check(true, 1620);
@@ -333,8 +332,8 @@ TEST(DetectorStateMachine, BetweenChecksEveryJpegReachesThePreEventHookOnceAndIn
   ASSERT_GE(d.seen.size(), stored - 6);
   for (std::size_t i = 0; i < d.seen.size(); ++i) EXPECT_EQ(d.seen[i], i + 1) << i;
   EXPECT_EQ(d.withoutJpeg, 0);
-  // Without waking for each frame (61 of them): three polls per check.
-  EXPECT_LE(polls, 3 * (2000 / DetectorThread::kIdleIntervalMs));
+  // Without waking for each frame (61 of them): two polls per check.
+  EXPECT_LE(polls, 2 * (2000 / DetectorThread::kIdleIntervalMs) + 1);
   EXPECT_FALSE(d.InMotion());
 }
 
