@@ -1,12 +1,24 @@
 #include "capture/frame_buffer.h"
 
-#include "capture/jpeg_picture.h"
-
 #include <algorithm>
 #include <chrono>
 #include <utility>
 
+#include "capture/jpeg_picture.h"
+
 namespace qmr {
+
+namespace {
+
+// Everything of a frame but its pixels.
+void CopyAllButPixels(const VideoFrame& from, VideoFrame& to) {
+  to.jpeg.assign(from.jpeg.begin(), from.jpeg.end());
+  to.header = from.header;
+  to.captureTime = from.captureTime;
+  to.sequence = from.sequence;
+}
+
+}  // namespace
 
 bool FrameBuffer::StoreFrame(const std::uint8_t* sample, const BitmapInfoHeader& header,
                              const SystemTime& captureTime) {
@@ -67,10 +79,7 @@ void FrameBuffer::StoredLocked() {
   }
   VideoFrame& kept = recent_[recentCount_++];
   kept.pixels.SetLength(0);
-  kept.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
-  kept.header = frame_.header;
-  kept.captureTime = frame_.captureTime;
-  kept.sequence = frame_.sequence;
+  CopyAllButPixels(frame_, kept);
 }
 
 void FrameBuffer::KeepRecentJpegs(bool on) {
@@ -96,10 +105,7 @@ bool FrameBuffer::CopyLocked(VideoFrame& frame, bool jpegSuffices, bool* decode)
   } else if (!frame.pixels.CopyFrom(frame_.pixels.Data(), frame_.pixels.Length())) {
     return false;
   }
-  frame.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
-  frame.header = frame_.header;
-  frame.captureTime = frame_.captureTime;
-  frame.sequence = frame_.sequence;
+  CopyAllButPixels(frame_, frame);
   return true;
 }
 
@@ -144,10 +150,7 @@ bool FrameBuffer::WaitTakeIfNewer(VideoFrame& frame, int timeoutMs, bool wholeOn
     if (frame_.pixels.Length() > 0 && !frame_.jpeg.empty()) {
       std::swap(frame.pixels, frame_.pixels);
       frame_.pixels.SetLength(0);
-      frame.jpeg.assign(frame_.jpeg.begin(), frame_.jpeg.end());
-      frame.header = frame_.header;
-      frame.captureTime = frame_.captureTime;
-      frame.sequence = frame_.sequence;
+      CopyAllButPixels(frame_, frame);
     } else if (!CopyLocked(frame, false, &decode)) {
       return false;
     }

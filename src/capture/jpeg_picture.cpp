@@ -2,42 +2,50 @@
 
 #include <turbojpeg.h>
 
-#include <memory>
-
 namespace qmr {
 
-namespace {
+JpegDecoder::JpegDecoder() : handle_(tjInitDecompress()) {}
 
-struct TurboFreer {
-  void operator()(void* h) const { tjDestroy(h); }
-};
+JpegDecoder::~JpegDecoder() {
+  if (handle_ != nullptr) tjDestroy(handle_);
+}
 
-}  // namespace
+bool JpegDecoder::Decode(const std::uint8_t* jpeg, std::size_t size, std::uint8_t* target,
+                         int width, int height) {
+  if (handle_ == nullptr || jpeg == nullptr || size == 0 || target == nullptr) return false;
+  return tjDecompress2(handle_, jpeg, static_cast<unsigned long>(size), target, width, 0, height,
+                       TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_FASTUPSAMPLE) == 0 ||
+         tjGetErrorCode(handle_) == TJERR_WARNING;
+}
+
+bool JpegDecoder::PictureSize(const std::uint8_t* jpeg, std::size_t size, int& width,
+                              int& height) {
+  int subsampling = 0, colourspace = 0;
+  return handle_ != nullptr && jpeg != nullptr && size != 0 &&
+         tjDecompressHeader3(handle_, jpeg, static_cast<unsigned long>(size), &width, &height,
+                             &subsampling, &colourspace) == 0;
+}
+
+std::string JpegDecoder::Error() const {
+  return handle_ != nullptr ? tjGetErrorStr2(handle_) : "no JPEG decompressor";
+}
 
 bool DecodeJpegFrame(const std::uint8_t* jpeg, std::size_t size, int width, int height,
                      ByteBuffer& out) {
   out.SetLength(0);
-  if (jpeg == nullptr || size == 0 || width <= 0 || height <= 0) return false;
+  if (width <= 0 || height <= 0) return false;
   const std::int64_t bytes = static_cast<std::int64_t>(width) * 3 * height;
   if (bytes > 0x7FFFFFFF - ByteBuffer::kSlack) return false;
-  std::unique_ptr<void, TurboFreer> turbo(tjInitDecompress());
-  if (!turbo) return false;
-  int w = 0, h = 0, subsampling = 0, colourspace = 0;
-  if (tjDecompressHeader3(turbo.get(), jpeg, static_cast<unsigned long>(size), &w, &h,
-                          &subsampling, &colourspace) != 0 ||
-      w != width || h != height) {
-    return false;
-  }
+  JpegDecoder decoder;
+  int w = 0, h = 0;
+  if (!decoder.PictureSize(jpeg, size, w, h) || w != width || h != height) return false;
   if (out.Capacity() < bytes && !out.Allocate(static_cast<std::int32_t>(bytes), false)) {
     return false;
   }
   out.SetLength(static_cast<std::int32_t>(bytes));
-  const bool filled = tjDecompress2(turbo.get(), jpeg, static_cast<unsigned long>(size),
-                                    out.Data(), width, width * 3, height, TJPF_BGR,
-                                    TJFLAG_BOTTOMUP | TJFLAG_FASTUPSAMPLE) == 0 ||
-                      tjGetErrorCode(turbo.get()) == TJERR_WARNING;
-  if (!filled) out.SetLength(0);
-  return filled;
+  if (decoder.Decode(jpeg, size, out.Data(), width, height)) return true;
+  out.SetLength(0);
+  return false;
 }
 
 }  // namespace qmr

@@ -1,20 +1,47 @@
-// Turns a camera's JPEG back into a frame's pixels, for the frames whose
-// pixels were not decoded whole when they arrived (only the live preview
-// needed them, at a reduced size).
+// Decoding a camera's JPEG into a frame's pixels: straight into the camera's
+// sample as it arrives (whole, or reduced when only the preview needs it),
+// and later for the frames whose pixels were not decoded whole.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "base/byte_buffer.h"
 
 namespace qmr {
 
+// One TurboJPEG decompressor, kept for as many pictures as it is given.
+class JpegDecoder {
+ public:
+  JpegDecoder();
+  ~JpegDecoder();
+  JpegDecoder(const JpegDecoder&) = delete;
+  JpegDecoder& operator=(const JpegDecoder&) = delete;
+
+  // False when the library could not make a decompressor.
+  bool Usable() const { return handle_ != nullptr; }
+  // Decodes jpeg as bottom-up BGR24 rows of width * 3 bytes into target,
+  // scaled to width x height (the picture's own size, or that divided by 2,
+  // 4 or 8). Chroma is upsampled by repeating samples, merged with the
+  // colour conversion: a fifth cheaper than smoothing it first, and the same
+  // picture FFmpeg's conversion gives. A warning (damaged data
+  // that still gives a whole picture) is not a failure.
+  bool Decode(const std::uint8_t* jpeg, std::size_t size, std::uint8_t* target, int width,
+              int height);
+  // The picture's own size; false when the data has no readable header.
+  bool PictureSize(const std::uint8_t* jpeg, std::size_t size, int& width, int& height);
+  // Why the last call failed.
+  std::string Error() const;
+
+ private:
+  void* handle_;
+};
+
 // Decodes jpeg into out as width x height bottom-up BGR24 rows of width * 3
-// bytes, upsampling chroma the way the streaming decoder does. False (out's
-// length 0) when the data is not a readable JPEG of exactly that size or
-// memory runs out. A warning (damaged data that still gives a whole picture)
-// is not a failure.
+// bytes. False (out's length 0) when the data is not a readable JPEG of
+// exactly that size or memory runs out.
 bool DecodeJpegFrame(const std::uint8_t* jpeg, std::size_t size, int width, int height,
                      ByteBuffer& out);
 

@@ -13,8 +13,8 @@
 
 #include "base/log_file.h"
 #include "capture/jpeg_markers.h"
+#include "capture/jpeg_picture.h"
 
-#include <turbojpeg.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -53,9 +53,6 @@ struct PacketFreer {
 };
 struct ScalerFreer {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct TurboFreer {
-  void operator()(void* h) const { tjDestroy(h); }
 };
 
 bool LooksLocal(const std::string& url) {
@@ -428,8 +425,11 @@ bool StreamSource::Play(Session& s) {
   // limit, camera busy) are not decoded at all. Anything else (another size
   // wanted, field-coded or progressive pictures, a picture TurboJPEG cannot
   // read) takes the general decoder below. kGo: not handled here.
-  std::unique_ptr<void, TurboFreer> turbo;
-  if (jpegStream && sink_->TakesDirectSamples()) turbo.reset(tjInitDecompress());
+  std::unique_ptr<JpegDecoder> turbo;
+  if (jpegStream && sink_->TakesDirectSamples()) {
+    turbo = std::make_unique<JpegDecoder>();
+    if (!turbo->Usable()) turbo.reset();
+  }
   auto decodeJpeg = [&](AVPacket* p) -> Step {
     const int jpegWidth = codec->width, jpegHeight = codec->height;
     const std::size_t size = static_cast<std::size_t>(p->size);
@@ -453,20 +453,14 @@ bool StreamSource::Play(Session& s) {
     countDecoded();
     sink_->AttachSampleJpeg(p->data, size);
     // A warning (damaged data, concealed) still leaves a whole picture.
-    // Chroma is upsampled by repeating samples, merged with the colour
-    // conversion: a fifth cheaper than smoothing it first, and the same
-    // picture the general decoder's conversion gives.
-    const bool filled = tjDecompress2(turbo.get(), p->data, static_cast<unsigned long>(size),
-                                      target, width / reduction, 0, height / reduction,
-                                      TJPF_BGR,
-                                      TJFLAG_BOTTOMUP | TJFLAG_FASTUPSAMPLE) == 0 ||
-                        tjGetErrorCode(turbo.get()) == TJERR_WARNING;
+    const bool filled =
+        turbo->Decode(p->data, size, target, width / reduction, height / reduction);
     sink_->EndSample(filled);
     if (!filled) {
       // This stream's pictures are not for TurboJPEG: the general decoder
       // takes them from the next one on.
       LogFile::Writef("Camera %s: %s, decoding with FFmpeg", name_.c_str(),
-                      tjGetErrorStr2(turbo.get()));
+                      turbo->Error().c_str());
       turbo.reset();
       return Step::kSkip;
     }

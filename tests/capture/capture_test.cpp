@@ -257,20 +257,28 @@ TEST(FrameBuffer, CopiesOnlyNewerFrames) {
   EXPECT_TRUE(consumer.jpeg.empty());
 }
 
+// The frame's bottom-up pixels compressed as a camera would; empty on failure.
+std::vector<std::uint8_t> CameraJpeg(const VideoFrame& frame, int subsampling, int quality) {
+  tjhandle encoder = tjInitCompress();
+  unsigned char* compressed = nullptr;
+  unsigned long size = 0;
+  std::vector<std::uint8_t> jpeg;
+  if (tjCompress2(encoder, frame.pixels.Data(), frame.Width(), 0, frame.Height(), TJPF_BGR,
+                  &compressed, &size, subsampling, quality, TJFLAG_BOTTOMUP) == 0) {
+    jpeg.assign(compressed, compressed + size);
+  }
+  tjFree(compressed);
+  tjDestroy(encoder);
+  return jpeg;
+}
+
 TEST(FrameBuffer, AFrameKeptAsItsJpegIsDecodedForWhoeverWantsPixels) {
   // A 64 x 32 picture of smooth gradients, compressed as a camera would.
   constexpr int kW = 64, kH = 32;
   VideoFrame source = MakeFrame(kW, kH, 10);
   for (int i = 0; i < kW * kH * 3; ++i) source.pixels.Data()[i] = static_cast<std::uint8_t>(i % 191);
-  tjhandle encoder = tjInitCompress();
-  unsigned char* compressed = nullptr;
-  unsigned long compressedSize = 0;
-  ASSERT_EQ(tjCompress2(encoder, source.pixels.Data(), kW, 0, kH, TJPF_BGR, &compressed,
-                        &compressedSize, TJSAMP_420, 90, TJFLAG_BOTTOMUP),
-            0);
-  const std::vector<std::uint8_t> camera(compressed, compressed + compressedSize);
-  tjFree(compressed);
-  tjDestroy(encoder);
+  const std::vector<std::uint8_t> camera = CameraJpeg(source, TJSAMP_420, 90);
+  ASSERT_FALSE(camera.empty());
   std::vector<std::uint8_t> expected(kW * kH * 3);
   tjhandle decoder = tjInitDecompress();
   ASSERT_EQ(tjDecompress2(decoder, camera.data(), camera.size(), expected.data(), kW, 0, kH,
@@ -365,15 +373,8 @@ TEST(FrameBuffer, TheJudgingConsumerTakesThePixelsOfAFrameThatHasItsJpeg) {
   constexpr int kW = 16, kH = 16;
   VideoFrame source = MakeFrame(kW, kH, 30);
   for (int i = 0; i < kW * kH * 3; ++i) source.pixels.Data()[i] = static_cast<std::uint8_t>(i * 7);
-  tjhandle encoder = tjInitCompress();
-  unsigned char* compressed = nullptr;
-  unsigned long compressedSize = 0;
-  ASSERT_EQ(tjCompress2(encoder, source.pixels.Data(), kW, 0, kH, TJPF_BGR, &compressed,
-                        &compressedSize, TJSAMP_444, 95, TJFLAG_BOTTOMUP),
-            0);
-  std::vector<std::uint8_t> jpeg(compressed, compressed + compressedSize);
-  tjFree(compressed);
-  tjDestroy(encoder);
+  std::vector<std::uint8_t> jpeg = CameraJpeg(source, TJSAMP_444, 95);
+  ASSERT_FALSE(jpeg.empty());
 
   FrameBuffer buffer;
   const std::uint8_t* block = source.pixels.Data();
