@@ -50,4 +50,12 @@ bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width,
   return false;
 }
 
+std::size_t JpegLength(const std::uint8_t* data, std::size_t size) {
+  if (data == nullptr || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 0;
+  for (std::size_t i = size - 1; i >= 3; --i) {
+    if (data[i] == 0xD9 && data[i - 1] == 0xFF) return i + 1;
+  }
+  return 0;
+}
+
 }  // namespace qmr

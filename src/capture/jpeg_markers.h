@@ -18,4 +18,11 @@ namespace qmr {
 bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width, int height,
                           bool* huffmanTables = nullptr);
 
+// The length of the JPEG at the start of data: up to and with its last
+// end-of-image marker, since cameras pad their pictures to the size of their
+// buffers. (Scan data cannot hold that marker, so the last one found is the
+// picture's end.) 0 when data does not start with a start-of-image marker
+// or has no end marker: a picture cut short.
+std::size_t JpegLength(const std::uint8_t* data, std::size_t size);
+
 }  // namespace qmr

@@ -11,10 +11,10 @@ JpegDecoder::~JpegDecoder() {
 }
 
 bool JpegDecoder::Decode(const std::uint8_t* jpeg, std::size_t size, std::uint8_t* target,
-                         int width, int height) {
+                         int width, int height, bool bottomUp) {
   if (handle_ == nullptr || jpeg == nullptr || size == 0 || target == nullptr) return false;
   return tjDecompress2(handle_, jpeg, static_cast<unsigned long>(size), target, width, 0, height,
-                       TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_FASTUPSAMPLE) == 0 ||
+                       TJPF_BGR, (bottomUp ? TJFLAG_BOTTOMUP : 0) | TJFLAG_FASTUPSAMPLE) == 0 ||
          tjGetErrorCode(handle_) == TJERR_WARNING;
 }
 

@@ -22,14 +22,14 @@ class JpegDecoder {
 
   // False when the library could not make a decompressor.
   bool Usable() const { return handle_ != nullptr; }
-  // Decodes jpeg as bottom-up BGR24 rows of width * 3 bytes into target,
-  // scaled to width x height (the picture's own size, or that divided by 2,
-  // 4 or 8). Chroma is upsampled by repeating samples, merged with the
+  // Decodes jpeg as BGR24 rows of width * 3 bytes into target (bottom row
+  // first, or top row first with bottomUp false), scaled to width x height
+  // (the picture's own size, or that divided by 2, 4 or 8). Chroma is upsampled by repeating samples, merged with the
   // colour conversion: a fifth cheaper than smoothing it first, and the same
   // picture FFmpeg's conversion gives. A warning (damaged data
   // that still gives a whole picture) is not a failure.
   bool Decode(const std::uint8_t* jpeg, std::size_t size, std::uint8_t* target, int width,
-              int height);
+              int height, bool bottomUp = true);
   // The picture's own size; false when the data has no readable header.
   bool PictureSize(const std::uint8_t* jpeg, std::size_t size, int& width, int& height);
   // Why the last call failed.

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "base/log_file.h"
+#include "capture/jpeg_markers.h"
 
 namespace qmr {
 
@@ -38,6 +40,10 @@ int RateOf(const v4l2_fract& interval) {
   if (interval.numerator == 0) return 0;
   return static_cast<int>(interval.denominator / interval.numerator);
 }
+
+// Unreadable JPEGs in a row (about a second's worth) after which the
+// camera's pictures are left to libv4l2.
+constexpr int kJpegFailuresBeforeConversion = 30;
 
 }  // namespace
 
@@ -88,12 +94,13 @@ bool V4l2Source::Open() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (fd_ >= 0) return true;
   if (!OpenDevice()) return false;
-  // Keep the camera's own size but ask for BGR24, which libv4l2 converts to.
+  // Keep the camera's own size but ask for BGR24, which libv4l2 converts to
+  // (or the camera's JPEGs, where libv4l2 would only decode those).
   v4l2_format fmt{};
   fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   if (IoctlLocked(VIDIOC_G_FMT, &fmt) != 0 ||
       !ApplyFormatLocked(static_cast<int>(fmt.fmt.pix.width),
-                         static_cast<int>(fmt.fmt.pix.height))) {
+                         static_cast<int>(fmt.fmt.pix.height), 0)) {
     openError_ = path_ + " does not deliver 24-bit pictures";
     CloseDevice();
     return false;
@@ -107,15 +114,85 @@ std::string V4l2Source::DeviceName() const {
   return card_.empty() ? name_ : card_;
 }
 
-bool V4l2Source::ApplyFormatLocked(int width, int height) {
+bool V4l2Source::TryPixelFormatLocked(std::uint32_t pixelFormat, int width, int height) {
   v4l2_format fmt{};
   fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   fmt.fmt.pix.width = static_cast<std::uint32_t>(width);
   fmt.fmt.pix.height = static_cast<std::uint32_t>(height);
-  fmt.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+  fmt.fmt.pix.pixelformat = pixelFormat;
   fmt.fmt.pix.field = V4L2_FIELD_ANY;
   if (IoctlLocked(VIDIOC_S_FMT, &fmt) != 0) return false;
-  if (fmt.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24) return false;
+  return fmt.fmt.pix.pixelformat == pixelFormat;
+}
+
+int V4l2Source::FastestRateLocked(std::uint32_t pixelFormat, int width, int height) {
+  bool offered = false;
+  for (std::uint32_t i = 0; i < 256 && !offered; ++i) {
+    v4l2_frmsizeenum size{};
+    size.index = i;
+    size.pixel_format = pixelFormat;
+    if (IoctlLocked(VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
+    if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+      offered = static_cast<int>(size.discrete.width) == width &&
+                static_cast<int>(size.discrete.height) == height;
+    } else {
+      const auto& s = size.stepwise;
+      const auto inStep = [](int v, std::uint32_t min, std::uint32_t max, std::uint32_t step) {
+        if (v < static_cast<int>(min) || v > static_cast<int>(max)) return false;
+        return step <= 1 || (static_cast<std::uint32_t>(v) - min) % step == 0;
+      };
+      offered = inStep(width, s.min_width, s.max_width, s.step_width) &&
+                inStep(height, s.min_height, s.max_height, s.step_height);
+      break;
+    }
+  }
+  if (!offered) return -1;
+  int fastest = 0;
+  for (std::uint32_t k = 0; k < 64; ++k) {
+    v4l2_frmivalenum interval{};
+    interval.index = k;
+    interval.pixel_format = pixelFormat;
+    interval.width = static_cast<std::uint32_t>(width);
+    interval.height = static_cast<std::uint32_t>(height);
+    if (IoctlLocked(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+    const v4l2_fract& shortest =
+        interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? interval.discrete : interval.stepwise.min;
+    fastest = std::max(fastest, RateOf(shortest));
+    if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
+  }
+  return fastest;
+}
+
+// The camera's JPEGs are taken as they are where libv4l2 would decode them
+// anyway: it prefers an uncompressed format when the camera has one at the
+// size that keeps up with the rate, and so does this, so the pictures stay
+// what they were; only who decodes them changes.
+bool V4l2Source::PrefersOwnJpegLocked(int width, int height, int rate) {
+  if (convertOnly_) return false;
+  int jpegRate = -1, plainRate = -1;
+  for (std::uint32_t i = 0; i < 64; ++i) {
+    v4l2_fmtdesc desc{};
+    desc.index = i;
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (IoctlLocked(VIDIOC_ENUM_FMT, &desc) != 0) break;
+    if (desc.flags & V4L2_FMT_FLAG_EMULATED) continue;  // libv4l2's own conversions
+    if (desc.pixelformat == V4L2_PIX_FMT_MJPEG) {
+      jpegRate = std::max(jpegRate, FastestRateLocked(desc.pixelformat, width, height));
+    } else if (!(desc.flags & V4L2_FMT_FLAG_COMPRESSED)) {
+      plainRate = std::max(plainRate, FastestRateLocked(desc.pixelformat, width, height));
+    }
+  }
+  if (jpegRate < 0) return false;   // no JPEGs at this size
+  if (plainRate < 0) return true;   // nothing but JPEGs at this size
+  if (jpegRate == 0 || plainRate == 0) return false;  // rates unknown: as libv4l2 would
+  const int wanted = rate > 0 ? std::min(rate, jpegRate) : jpegRate;
+  return plainRate < wanted;
+}
+
+bool V4l2Source::ApplyFormatLocked(int width, int height, int rate) {
+  jpeg_ = PrefersOwnJpegLocked(width, height, rate) &&
+          TryPixelFormatLocked(V4L2_PIX_FMT_MJPEG, width, height);
+  if (!jpeg_ && !TryPixelFormatLocked(V4L2_PIX_FMT_BGR24, width, height)) return false;
   ReadFormatLocked();
   return width_ > 0 && height_ > 0;
 }
@@ -257,16 +334,16 @@ bool V4l2Source::SetFormat(int width, int height, int frameRate) {
     }
   }
   const int oldWidth = width_, oldHeight = height_, oldRate = rate_;
-  bool ok = ApplyFormatLocked(width, height);
+  bool ok = ApplyFormatLocked(width, height, frameRate);
   if (!ok && errno == EBUSY) {
     // The read stream of an earlier run still holds the buffers: reopen.
     CloseDevice();
-    ok = OpenDevice() && ApplyFormatLocked(width, height);
+    ok = OpenDevice() && ApplyFormatLocked(width, height, frameRate);
   }
   // The driver picks the nearest size it has; anything else is a refusal.
   if (ok && (width_ != width || height_ != height)) {
     // Setting a size also resets the camera's frame rate: put both back.
-    ApplyFormatLocked(oldWidth, oldHeight);
+    ApplyFormatLocked(oldWidth, oldHeight, oldRate);
     ApplyRateLocked(std::max(1, oldRate));
     ReadFormatLocked();
     return false;
@@ -400,12 +477,72 @@ void V4l2Source::Close() {
 
 void V4l2Source::ThreadMain(void* argument) { static_cast<V4l2Source*>(argument)->Run(); }
 
+bool V4l2Source::DeliverJpeg(const std::uint8_t* data, std::size_t n, int width, int height,
+                             JpegDecoder& decoder, std::vector<std::uint8_t>& picture,
+                             std::string& why) {
+  const std::size_t size = JpegLength(data, n);
+  int w = 0, h = 0;
+  if (size == 0) {
+    why = "its pictures are no whole JPEGs";
+    return false;
+  }
+  if (!decoder.PictureSize(data, size, w, h)) {
+    why = decoder.Error();
+    return false;
+  }
+  if (w != width || h != height) {
+    why = "its pictures are " + std::to_string(w) + "x" + std::to_string(h) + ", not " +
+          std::to_string(width) + "x" + std::to_string(height);
+    return false;
+  }
+  if (sink_->TakesDirectSamples() && (width & 3) == 0 && (height & 1) == 0 &&
+      IsBaselineJpegOfSize(data, size, width, height)) {
+    // As a stream camera: decoded straight into the sample, as small as the
+    // preview allows when only the preview needs it, with the JPEG attached
+    // for whoever needs the whole picture or keeps it as it is.
+    const int reduction = sink_->SampleReduction(width, height);
+    std::uint8_t* target = sink_->BeginReducedSample(width, height, reduction);
+    if (target == nullptr) return true;  // the camera is busy: dropped undecoded
+    sink_->AttachSampleJpeg(data, size);
+    const bool filled = decoder.Decode(data, size, target, width / reduction, height / reduction);
+    sink_->EndSample(filled);
+    if (!filled) why = decoder.Error();
+    return filled;
+  }
+  const std::size_t row = static_cast<std::size_t>(width) * 3;
+  picture.resize(row * static_cast<std::size_t>(height));
+  if (!decoder.Decode(data, size, picture.data(), width, height, false)) {
+    why = decoder.Error();
+    return false;
+  }
+  sink_->OnSample(picture.data(), width, height, static_cast<int>(row));
+  return true;
+}
+
+bool V4l2Source::SwitchToConversion(const std::string& why) {
+  LogFile::Writef("Camera %s: %s, converting with libv4l2", name_.c_str(), why.c_str());
+  std::lock_guard<std::mutex> lock(mutex_);
+  convertOnly_ = true;
+  const int width = width_, height = height_, rate = rate_;
+  // The read stream holds the camera's buffers in the old format: reopen.
+  CloseDevice();
+  if (!OpenDevice() || !ApplyFormatLocked(width, height, rate) || width_ != width ||
+      height_ != height) {
+    return false;
+  }
+  ApplyRateLocked(std::max(1, rate));
+  ReadFormatLocked();
+  return true;
+}
+
 void V4l2Source::Run() {
-  std::vector<std::uint8_t> buffer;
-  int failures = 0;
-  std::string ended;
+  std::vector<std::uint8_t> buffer, picture;
+  std::unique_ptr<JpegDecoder> decoder;
+  int failures = 0, badJpegs = 0;
+  std::string ended, why;
   while (!stop_.load() && StopFlag.load() == 0) {
     int fd, width, height, stride, size;
+    bool jpeg;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       fd = fd_;
@@ -413,6 +550,7 @@ void V4l2Source::Run() {
       height = height_;
       stride = stride_;
       size = imageSize_;
+      jpeg = jpeg_;
     }
     if (fd < 0 || size <= 0) {
       ended = "the device is closed";
@@ -427,7 +565,8 @@ void V4l2Source::Run() {
     }
     if (ready <= 0) continue;
     // libv4l2 emulates read() over streaming buffers where the driver has
-    // no read of its own, converting to BGR24 on the way.
+    // no read of its own, converting to BGR24 on the way (or handing over
+    // the camera's JPEG as it is).
     const int n = static_cast<int>(api_.Read(fd, buffer.data(), static_cast<std::size_t>(size)));
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
@@ -439,6 +578,25 @@ void V4l2Source::Run() {
       continue;
     }
     failures = 0;
+    if (jpeg) {
+      if (!decoder) decoder = std::make_unique<JpegDecoder>();
+      if (!decoder->Usable()) {
+        why = decoder->Error();
+      } else if (DeliverJpeg(buffer.data(), static_cast<std::size_t>(n), width, height,
+                             *decoder, picture, why)) {
+        badJpegs = 0;
+        continue;
+      }
+      // A damaged picture now and then is skipped; a camera whose pictures
+      // this decoder cannot read at all is left to libv4l2.
+      if (++badJpegs < kJpegFailuresBeforeConversion) continue;
+      if (!SwitchToConversion(why)) {
+        ended = "the camera could not be set up again";
+        break;
+      }
+      badJpegs = 0;
+      continue;
+    }
     if (n < stride * (height - 1) + width * 3) continue;  // a short picture
     sink_->OnSample(buffer.data(), width, height, stride);
   }

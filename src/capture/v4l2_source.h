@@ -1,7 +1,13 @@
 // A local V4L2 camera through libv4l2, which converts whatever the camera
-// sends (YUYV, MJPEG, ...) into BGR24. Pictures are read on the streaming
-// thread with a short poll so that Stop is answered at once; a camera that
-// is unplugged ends its stream and says so once.
+// sends (YUYV, MJPEG, ...) into BGR24. Where libv4l2 would have to decode
+// the camera's Motion JPEG (the camera sends nothing else at that size, or
+// nothing else as fast), the source takes the JPEGs as they are and decodes
+// them itself, as stream cameras do: straight into the capture sample, only
+// as large as the preview shows them while nothing else needs the picture,
+// and with the camera's JPEG kept for recordings. Should the camera's JPEGs
+// prove unreadable, libv4l2 converts them from then on. Pictures are read
+// on the streaming thread with a short poll so that Stop is answered at
+// once; a camera that is unplugged ends its stream and says so once.
 #pragma once
 
 #include <atomic>
@@ -12,6 +18,7 @@
 
 #include "base/process.h"
 #include "capture/frame_source.h"
+#include "capture/jpeg_picture.h"
 #include "capture/v4l2_api.h"
 
 namespace qmr {
@@ -43,7 +50,19 @@ class V4l2Source : public FrameSource {
   void Run();
   bool OpenDevice();
   void CloseDevice();
-  bool ApplyFormatLocked(int width, int height);
+  // rate: the frame rate wanted (0: the fastest the camera has); it only
+  // decides between the camera's own formats.
+  bool ApplyFormatLocked(int width, int height, int rate);
+  bool TryPixelFormatLocked(std::uint32_t pixelFormat, int width, int height);
+  bool PrefersOwnJpegLocked(int width, int height, int rate);
+  int FastestRateLocked(std::uint32_t pixelFormat, int width, int height);
+  // One of the camera's own JPEGs, n bytes read: decoded and handed on.
+  // False, and why, when it could not be decoded.
+  bool DeliverJpeg(const std::uint8_t* data, std::size_t n, int width, int height,
+                   JpegDecoder& decoder, std::vector<std::uint8_t>& picture, std::string& why);
+  // After too many unreadable JPEGs: libv4l2 converts from now on. False
+  // when the camera could not be set up again.
+  bool SwitchToConversion(const std::string& why);
   void ApplyRateLocked(int rate);
   void ReadFormatLocked();
   void ListCapabilitiesLocked();
@@ -58,6 +77,8 @@ class V4l2Source : public FrameSource {
   std::string card_;
   std::string openError_;  // why Open failed
   int width_ = 0, height_ = 0, stride_ = 0, imageSize_ = 0, rate_ = 0;
+  bool jpeg_ = false;         // the camera's own Motion JPEG is read, not BGR24
+  bool convertOnly_ = false;  // its JPEGs proved unreadable: always BGR24
   std::vector<VideoCapability> capabilities_;
 
   SampleSink* sink_ = nullptr;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <thread>
 
+#include <turbojpeg.h>
+
 namespace qmr::testing {
 
 namespace {
@@ -122,6 +124,38 @@ void FakeV4l2Device::RemoveFrameRateControl(const std::string& path) {
   nodes_.at(path)->fixedRate = true;
 }
 
+void FakeV4l2Device::LimitYuyv(const std::string& path, std::uint32_t fastest) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nodes_.at(path)->yuyvFastest = fastest;
+}
+
+void FakeV4l2Device::DamagePictures(const std::string& path, int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nodes_.at(path)->damaged = count;
+}
+
+std::uint32_t FakeV4l2Device::PixelFormat(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return nodes_.at(path)->pixelFormat;
+}
+
+bool FakeV4l2Device::Offers(const Node& node, std::uint32_t pixelFormat) {
+  return FindFormat(pixelFormat) && (pixelFormat != V4L2_PIX_FMT_YUYV || node.yuyvFastest > 0);
+}
+
+std::vector<std::uint32_t> FakeV4l2Device::RatesOf(const Node& node, std::uint32_t pixelFormat,
+                                                   std::uint32_t width, std::uint32_t height) {
+  std::vector<std::uint32_t> rates;
+  const SizeInfo* size = FindSize(width, height);
+  if (!size || !Offers(node, pixelFormat)) return rates;
+  for (std::uint32_t r : size->rates) {
+    if (r && (pixelFormat != V4L2_PIX_FMT_YUYV || r <= node.yuyvFastest)) rates.push_back(r);
+  }
+  // A limit below every listed rate leaves the camera's slowest one at that.
+  if (rates.empty()) rates.push_back(node.yuyvFastest);
+  return rates;
+}
+
 std::int32_t FakeV4l2Device::Control(const std::string& path, std::uint32_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   return nodes_.at(path)->controls.at(id);
@@ -179,12 +213,12 @@ int FakeV4l2Device::QueryCap(const Node& node, v4l2_capability& cap) {
   return 0;
 }
 
-int FakeV4l2Device::TryFormat(v4l2_format& fmt) {
+int FakeV4l2Device::TryFormat(const Node& node, v4l2_format& fmt) {
   if (fmt.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return Fail(EINVAL);
   v4l2_pix_format& pix = fmt.fmt.pix;
   // A driver never refuses a format: it answers with the nearest it has.
-  const FormatInfo* format = FindFormat(pix.pixelformat);
-  if (!format) format = &kFormats[0];
+  const FormatInfo* format = Offers(node, pix.pixelformat) ? FindFormat(pix.pixelformat) : nullptr;
+  if (!format) format = Offers(node, kFormats[0].fourcc) ? &kFormats[0] : &kFormats[1];
   const SizeInfo* best = &kSizes[0];
   long bestDistance = -1;
   for (const auto& s : kSizes) {
@@ -219,12 +253,12 @@ int FakeV4l2Device::Parm(Node& node, v4l2_streamparm& parm, bool set) {
     if (node.streamingFd >= 0) return Fail(EBUSY);
     // The nearest interval the current size offers.
     const v4l2_fract want = parm.parm.capture.timeperframe;
-    const SizeInfo* size = FindSize(node.width, node.height);
-    if (size && want.numerator && want.denominator) {
+    const auto rates = RatesOf(node, node.pixelFormat, node.width, node.height);
+    if (!rates.empty() && want.numerator && want.denominator) {
       const double rate = static_cast<double>(want.denominator) / want.numerator;
-      std::uint32_t best = size->rates[0];
-      for (std::uint32_t r : size->rates) {
-        if (r && std::abs(r - rate) < std::abs(best - rate)) best = r;
+      std::uint32_t best = rates[0];
+      for (std::uint32_t r : rates) {
+        if (std::abs(r - rate) < std::abs(best - rate)) best = r;
       }
       node.interval = {1, best};
     }
@@ -283,10 +317,14 @@ int FakeV4l2Device::Ioctl(int fd, unsigned long request, void* argument) {
   switch (request) {
     case VIDIOC_ENUM_FMT: {
       auto& desc = *static_cast<v4l2_fmtdesc*>(argument);
-      if (desc.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc.index >= std::size(kFormats)) {
+      std::vector<const FormatInfo*> offered;
+      for (const auto& f : kFormats) {
+        if (Offers(*node, f.fourcc)) offered.push_back(&f);
+      }
+      if (desc.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc.index >= offered.size()) {
         return Fail(EINVAL);
       }
-      const FormatInfo& f = kFormats[desc.index];
+      const FormatInfo& f = *offered[desc.index];
       desc.pixelformat = f.fourcc;
       desc.flags = f.flags;
       CopyText(desc.description, sizeof desc.description, f.description);
@@ -298,24 +336,26 @@ int FakeV4l2Device::Ioctl(int fd, unsigned long request, void* argument) {
       fmt.fmt.pix.pixelformat = node->pixelFormat;
       fmt.fmt.pix.width = node->width;
       fmt.fmt.pix.height = node->height;
-      return TryFormat(fmt);
+      return TryFormat(*node, fmt);
     }
     case VIDIOC_TRY_FMT:
-      return TryFormat(*static_cast<v4l2_format*>(argument));
+      return TryFormat(*node, *static_cast<v4l2_format*>(argument));
     case VIDIOC_S_FMT: {
       auto& fmt = *static_cast<v4l2_format*>(argument);
       if (node->streamingFd >= 0) return Fail(EBUSY);
-      if (TryFormat(fmt) != 0) return -1;
+      if (TryFormat(*node, fmt) != 0) return -1;
       node->pixelFormat = fmt.fmt.pix.pixelformat;
       node->width = fmt.fmt.pix.width;
       node->height = fmt.fmt.pix.height;
       // A new format starts at its fastest frame rate.
-      node->interval = {1, FindSize(node->width, node->height)->rates[0]};
+      node->interval = {1, RatesOf(*node, node->pixelFormat, node->width, node->height)[0]};
       return 0;
     }
     case VIDIOC_ENUM_FRAMESIZES: {
       auto& size = *static_cast<v4l2_frmsizeenum*>(argument);
-      if (!FindFormat(size.pixel_format) || size.index >= std::size(kSizes)) return Fail(EINVAL);
+      if (!Offers(*node, size.pixel_format) || size.index >= std::size(kSizes)) {
+        return Fail(EINVAL);
+      }
       size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
       size.discrete.width = kSizes[size.index].width;
       size.discrete.height = kSizes[size.index].height;
@@ -323,13 +363,10 @@ int FakeV4l2Device::Ioctl(int fd, unsigned long request, void* argument) {
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
       auto& interval = *static_cast<v4l2_frmivalenum*>(argument);
-      const SizeInfo* size = FindSize(interval.width, interval.height);
-      if (node->fixedRate || !FindFormat(interval.pixel_format) || !size || interval.index >= 4 ||
-          size->rates[interval.index] == 0) {
-        return Fail(EINVAL);
-      }
+      const auto rates = RatesOf(*node, interval.pixel_format, interval.width, interval.height);
+      if (node->fixedRate || interval.index >= rates.size()) return Fail(EINVAL);
       interval.type = V4L2_FRMIVAL_TYPE_DISCRETE;
-      interval.discrete = {1, size->rates[interval.index]};
+      interval.discrete = {1, rates[interval.index]};
       return 0;
     }
     case VIDIOC_G_PARM:
@@ -365,10 +402,13 @@ ssize_t FakeV4l2Device::Read(int fd, void* buffer, std::size_t size) {
   fmt.fmt.pix.pixelformat = node->pixelFormat;
   fmt.fmt.pix.width = node->width;
   fmt.fmt.pix.height = node->height;
-  TryFormat(fmt);
+  TryFormat(*node, fmt);
   const std::size_t n = std::min<std::size_t>(size, fmt.fmt.pix.sizeimage);
   auto* out = static_cast<std::uint8_t*>(buffer);
   const std::uint32_t picture = node->pictures++;
+  if (node->pixelFormat == V4L2_PIX_FMT_MJPEG) {
+    return static_cast<ssize_t>(ReadJpeg(*node, picture, out, size));
+  }
   if (node->pixelFormat == V4L2_PIX_FMT_BGR24) {
     for (std::size_t i = 0; i + 3 <= n; i += 3) {
       const std::size_t pixel = i / 3;
@@ -379,6 +419,44 @@ ssize_t FakeV4l2Device::Read(int fd, void* buffer, std::size_t size) {
     std::memset(out, 0x80, n);
   }
   return static_cast<ssize_t>(n);
+}
+
+std::size_t FakeV4l2Device::ReadJpeg(Node& node, std::uint32_t picture, std::uint8_t* out,
+                                     std::size_t size) {
+  const int w = static_cast<int>(node.width), h = static_cast<int>(node.height);
+  std::vector<std::uint8_t> bgr(static_cast<std::size_t>(w) * 3 * h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) Pixel(x, y, picture, &bgr[(static_cast<std::size_t>(y) * w + x) * 3]);
+  }
+  tjhandle compressor = tjInitCompress();
+  unsigned char* jpeg = nullptr;
+  unsigned long length = 0;
+  const int rc = tjCompress2(compressor, bgr.data(), w, 0, h, TJPF_BGR, &jpeg, &length, TJSAMP_422,
+                             95, 0);
+  tjDestroy(compressor);
+  if (rc != 0) {
+    tjFree(jpeg);
+    return 0;
+  }
+  // UVC cameras leave out the Huffman tables (the standard ones are meant)
+  // and pad the picture after its end.
+  std::vector<std::uint8_t> sent(jpeg, jpeg + 2);
+  std::size_t at = 2;
+  while (at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+    const std::size_t segment = 2 + ((std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3]);
+    if (jpeg[at + 1] != 0xC4) sent.insert(sent.end(), jpeg + at, jpeg + at + segment);
+    at += segment;
+  }
+  sent.insert(sent.end(), jpeg + at, jpeg + length);
+  tjFree(jpeg);
+  sent.resize(sent.size() + 200, 0);
+  if (node.damaged != 0) {
+    if (node.damaged > 0) --node.damaged;
+    sent.resize(sent.size() / 2);
+  }
+  const std::size_t n = std::min(size, sent.size());
+  std::memcpy(out, sent.data(), n);
+  return n;
 }
 
 int FakeV4l2Device::Poll(pollfd* fds, nfds_t count, int timeoutMs) {

@@ -1,7 +1,9 @@
 // A simulated USB webcam behind the V4L2 calls, as a program sees it through
 // libv4l2: the camera's own formats (YUYV, MJPEG) plus the converted BGR24
 // and RGB24, three discrete sizes with their frame intervals, the usual
-// picture controls, pictures by read(), and unplugging. Each node opened by
+// picture controls, pictures by read() (Motion JPEG ones as a UVC camera
+// sends them: without Huffman tables, padded after their end), and
+// unplugging. Each node opened by
 // path is a separate camera; a node can also be a metadata node (no video
 // capture in its device caps), as USB cameras register next to their video
 // node.
@@ -15,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "capture/v4l2_api.h"
 
@@ -33,6 +36,15 @@ class FakeV4l2Device : public V4l2Api {
   // streaming parameters name no time per frame.
   void RemoveFrameRateControl(const std::string& path);
 
+  // YUYV comes at most at fastest frames a second at every size (0: the
+  // camera has no YUYV at all), as on cameras whose USB link only carries
+  // their larger sizes fast enough compressed.
+  void LimitYuyv(const std::string& path, std::uint32_t fastest);
+
+  // The next count Motion JPEG pictures read are cut short (-1: all from
+  // now on).
+  void DamagePictures(const std::string& path, int count);
+
   // Every call on the node's open descriptors fails with ENODEV from now
   // on (close still succeeds), and the node can no longer be opened.
   void Unplug(const std::string& path);
@@ -41,6 +53,7 @@ class FakeV4l2Device : public V4l2Api {
   std::int32_t Control(const std::string& path, std::uint32_t id);
   int OpenCount(const std::string& path);
   std::uint32_t PicturesRead(const std::string& path);
+  std::uint32_t PixelFormat(const std::string& path);
 
   int Open(const std::string& path, int flags) override;
   int Close(int fd) override;
@@ -54,6 +67,8 @@ class FakeV4l2Device : public V4l2Api {
     bool capture = true;
     bool unplugged = false;
     bool fixedRate = false;
+    std::uint32_t yuyvFastest = 1000;  // 0: no YUYV
+    int damaged = 0;
     std::uint32_t pixelFormat = V4L2_PIX_FMT_YUYV;
     std::uint32_t width = 640, height = 480;
     v4l2_fract interval{1, 30};
@@ -65,7 +80,12 @@ class FakeV4l2Device : public V4l2Api {
 
   Node* NodeOfLocked(int fd);
   int QueryCap(const Node& node, v4l2_capability& cap);
-  int TryFormat(v4l2_format& fmt);
+  int TryFormat(const Node& node, v4l2_format& fmt);
+  // The frame rates the node offers in a format at a size, fastest first.
+  std::vector<std::uint32_t> RatesOf(const Node& node, std::uint32_t pixelFormat,
+                                     std::uint32_t width, std::uint32_t height);
+  bool Offers(const Node& node, std::uint32_t pixelFormat);
+  std::size_t ReadJpeg(Node& node, std::uint32_t picture, std::uint8_t* out, std::size_t size);
   int Parm(Node& node, v4l2_streamparm& parm, bool set);
   int QueryControl(const Node& node, v4l2_queryctrl& query);
   int SetControl(Node& node, const v4l2_control& control);

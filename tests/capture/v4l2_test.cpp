@@ -12,6 +12,7 @@
 
 #include "capture/capture_device.h"
 #include "capture/enumerate_devices.h"
+#include "capture/jpeg_markers.h"
 #include "capture/v4l2_source.h"
 #include "config/ini_file.h"
 #include "base/log_file.h"
@@ -180,6 +181,104 @@ TEST_F(V4l2Test, FormatRoundTripAndPicturesArriveBottomUp) {
   EXPECT_EQ(rate, 30);
   device->Close();
   EXPECT_EQ(fake_.OpenCount(kPath), 0);
+}
+
+// Pixels of a frame decoded from the camera's JPEGs that are off by more
+// than JPEG's loss (the pattern's blue and green; red counts pictures).
+int BadlyDecodedPixels(const VideoFrame& frame) {
+  const int width = frame.Width(), height = frame.Height();
+  int bad = 0;
+  for (int row = 0; row < height; ++row) {
+    const std::uint8_t* p = frame.pixels.Data() + static_cast<std::size_t>(row) * width * 3;
+    for (int x = 0; x < width; ++x, p += 3) {
+      std::uint8_t bgr[3];
+      FakeV4l2Device::Pixel(x, height - 1 - row, 0, bgr);
+      if (std::abs(p[0] - bgr[0]) > 12 || std::abs(p[1] - bgr[1]) > 12) ++bad;
+    }
+  }
+  return bad;
+}
+
+TEST_F(V4l2Test, CameraJpegsAreDecodedHereWhereLibv4l2WouldOnlyDecodeThemToo) {
+  // YUYV reaches 15 frames a second, Motion JPEG 30: as libv4l2 does, the
+  // JPEGs are taken where the rate needs them, and YUYV (converted) where
+  // it keeps up.
+  fake_.LimitYuyv(kPath, 15);
+  auto device = OpenDevice();
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_MJPEG);
+  const BitmapInfoHeader large = MakeRgb24Header(640, 480);
+  ASSERT_TRUE(device->SetFormat(&large, 15));
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_BGR24);
+  ASSERT_TRUE(device->SetFormat(&large, 30));
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_MJPEG);
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 640);
+  EXPECT_EQ(rate, 30);
+
+  ASSERT_TRUE(device->Start());
+  // A requested frame is decoded whole, right way up, and comes with the
+  // camera's JPEG as it was sent (trimmed of its padding, still without
+  // Huffman tables), for recordings that keep it.
+  VideoFrame frame;
+  ASSERT_TRUE(device->RequestFrame(frame));
+  ASSERT_EQ(frame.pixels.Length(), 640 * 480 * 3);
+  EXPECT_LT(BadlyDecodedPixels(frame), 640 * 480 / 50);
+  bool tables = true;
+  EXPECT_TRUE(
+      IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), 640, 480, &tables));
+  EXPECT_FALSE(tables);
+  EXPECT_EQ(JpegLength(frame.jpeg.data(), frame.jpeg.size()), frame.jpeg.size());
+
+  // Nothing shows or judges the pictures: they are kept as their JPEGs only,
+  // and whoever wants pixels gets them decoded whole.
+  VideoFrame kept;
+  bool jpegOnly = false;
+  for (int i = 0; i < 30 && !jpegOnly; ++i) {
+    ASSERT_TRUE(device->Frames().WaitCopyIfNewer(kept, 2000, true));
+    jpegOnly = kept.pixels.Length() == 0 && !kept.jpeg.empty();
+  }
+  EXPECT_TRUE(jpegOnly);
+  VideoFrame decoded;
+  ASSERT_TRUE(device->Frames().WaitCopyIfNewer(decoded, 2000));
+  ASSERT_EQ(decoded.pixels.Length(), 640 * 480 * 3);
+  EXPECT_LT(BadlyDecodedPixels(decoded), 640 * 480 / 50);
+
+  // A few damaged pictures (cut short on the USB link) are skipped.
+  fake_.DamagePictures(kPath, 5);
+  const std::uint32_t before = fake_.PicturesRead(kPath);
+  while (fake_.PicturesRead(kPath) < before + 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(device->RequestFrame(frame));
+  EXPECT_LT(BadlyDecodedPixels(frame), 640 * 480 / 50);
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_MJPEG);
+  device->Close();
+  EXPECT_EQ(ReadLog().find("converting with libv4l2"), std::string::npos);
+}
+
+TEST_F(V4l2Test, CameraWhoseJpegsCannotBeReadIsLeftToLibv4l2) {
+  fake_.LimitYuyv(kPath, 0);  // Motion JPEG only
+  fake_.DamagePictures(kPath, -1);
+  auto device = OpenDevice();
+  const BitmapInfoHeader small = MakeRgb24Header(320, 240);
+  ASSERT_TRUE(device->SetFormat(&small, 30));
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_MJPEG);
+  ASSERT_TRUE(device->Start());
+  // About a second of unreadable pictures, then libv4l2 converts them.
+  VideoFrame frame;
+  ASSERT_TRUE(device->RequestFrame(frame, 5000));
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_BGR24);
+  ASSERT_EQ(frame.Width(), 320);
+  EXPECT_EQ(WrongPixels(frame), 0);
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(rate, 30);
+  device->Close();
+  EXPECT_NE(ReadLog().find("its pictures are no whole JPEGs, converting with libv4l2"),
+            std::string::npos);
 }
 
 TEST_F(V4l2Test, PropertiesDriveTheirControlsAndAutomaticModes) {
