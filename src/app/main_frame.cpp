@@ -140,8 +140,9 @@ MainFrame::MainFrame()
 
   LoadSettingsAndCameras();
   RunStartupActions();
-  // SIGINT and SIGTERM only set StopFlag; this starts the same quit stages.
-  stopPoll_.Start(200);
+  // SIGINT and SIGTERM only set StopFlag; this starts the same quit stages
+  // within half a second.
+  stopPoll_.Start(500);
   Bind(wxEVT_TIMER, &MainFrame::OnStatusTimer, this, statusTimer_.GetId());
   RefreshStatus();
   statusTimer_.Start(1000);

@@ -108,7 +108,11 @@ void DrawStamp(cairo_t* cr, const PictureRect& area, const std::string& text, co
   cairo_show_text(cr, text.c_str());
 }
 
-constexpr int kWatchMs = 250;
+// While the camera's thread presents the pictures itself, the pane looks
+// this often whether it was hidden (the pictures may then be decoded as
+// small as wanted) or its window stopped working. Showing it again paints
+// it, which says so at once.
+constexpr int kWatchMs = 1000;
 
 }  // namespace
 

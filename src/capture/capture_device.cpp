@@ -24,8 +24,10 @@ int BitRate(const BitmapInfoHeader& header, int rate) {
   return static_cast<int>(std::min<std::int64_t>(bits, 0x7FFFFFFF));
 }
 
-// The frame thread checks StopFlag at least this often while no sample comes.
-constexpr auto kIdleWait = std::chrono::milliseconds(100);
+// The frame thread checks StopFlag at least this often while no sample comes
+// (Stop wakes it at once). Pictures processed on the streaming thread leave
+// it idle, so this is how often it wakes for nothing.
+constexpr auto kIdleWait = std::chrono::milliseconds(250);
 // Stop waits this long for the frame thread before logging (and waits on,
 // since the thread still uses the device).
 constexpr int kThreadEndWaitMs = 5000;
