@@ -3,10 +3,17 @@
 // at the clip's own size, as a camera source must at the least, and prints
 // the processor time per picture.
 //
-//   program_bare_decode CLIP [PASSES] [THREADS]
+//   program_bare_decode CLIP [PASSES] [THREADS] [RATE]
+//
+// With RATE, the pictures are decoded at that many a second, sleeping in
+// between as a camera's reader does, and only the first pass counts: what
+// the same work costs when every picture starts from an idle processor.
 //
 // Output: one line "bare_ms_per_frame <ms> frames <n>".
 #include <time.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdint>
 #include <cstdio>
@@ -29,7 +36,7 @@ double CpuSeconds() {
 
 // Decodes and converts one pass over the clip; adds the processor time spent
 // in the decoder and the conversion (not in reading the file) to cpu.
-bool Pass(const char* path, int threads, double& cpu, long& frames) {
+bool Pass(const char* path, int threads, int rate, double& cpu, long& frames) {
   AVFormatContext* format = nullptr;
   if (avformat_open_input(&format, path, nullptr, nullptr) < 0) return false;
   if (avformat_find_stream_info(format, nullptr) < 0) return false;
@@ -61,8 +68,13 @@ bool Pass(const char* path, int threads, double& cpu, long& frames) {
       ++frames;
     }
   };
+  auto next = std::chrono::steady_clock::now();
   while (av_read_frame(format, packet) >= 0) {
     if (packet->stream_index == index) {
+      if (rate > 0) {
+        next += std::chrono::microseconds(1000000 / rate);
+        std::this_thread::sleep_until(next);
+      }
       const double start = CpuSeconds();
       avcodec_send_packet(codec, packet);
       drain();
@@ -86,20 +98,21 @@ bool Pass(const char* path, int threads, double& cpu, long& frames) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s CLIP [PASSES]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s CLIP [PASSES] [THREADS] [RATE]\n", argv[0]);
     return 2;
   }
   av_log_set_level(AV_LOG_ERROR);
   const int passes = argc > 2 ? std::atoi(argv[2]) : 3;
   const int threads = argc > 3 ? std::atoi(argv[3]) : 1;
+  const int rate = argc > 4 ? std::atoi(argv[4]) : 0;
   double best = 0.0;
   long frames = 0;
   // The fastest pass: the reference should not carry the noise of a busy
   // machine into every ratio.
-  for (int p = 0; p < (passes < 1 ? 1 : passes); ++p) {
+  for (int p = 0; p < (passes < 1 || rate > 0 ? 1 : passes); ++p) {
     double cpu = 0.0;
     long n = 0;
-    if (!Pass(argv[1], threads < 1 ? 1 : threads, cpu, n) || n == 0) {
+    if (!Pass(argv[1], threads < 1 ? 1 : threads, rate, cpu, n) || n == 0) {
       std::fprintf(stderr, "cannot decode %s\n", argv[1]);
       return 1;
     }
