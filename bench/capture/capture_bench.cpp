@@ -88,6 +88,24 @@ void BM_PreviewConversion(benchmark::State& state) {
 }
 BENCHMARK(BM_PreviewConversion)->Args({0, 0})->Args({764, 275})->Args({1270, 950});
 
+// A picture decoded at half its size for the preview, enlarged a little into
+// the pane (the pane's picture 367x275).
+void BM_PreviewConversionHalfSize(benchmark::State& state) {
+  std::vector<std::uint8_t> src(static_cast<std::size_t>(kWidth / 2) * 3 * (kHeight / 2));
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 7);
+  qmr::PreviewRenderer preview;
+  preview.SetNotify([] {});
+  preview.SetPaneSize(764, 275);
+  qmr::PreviewFrame taken;
+  for (auto _ : state) {
+    preview.Present(src.data(), kWidth / 2, kHeight / 2, "03/07 14:05:09:042");
+    preview.TakeFrame(taken);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * src.size());
+}
+BENCHMARK(BM_PreviewConversionHalfSize);
+
 void BM_PatternPicture(benchmark::State& state) {
   qmr::PatternSource source(qmr::ParsePatternParameters("pattern 640x480@30"));
   std::vector<std::uint8_t> out;

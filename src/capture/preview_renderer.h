@@ -136,6 +136,10 @@ class PreviewRenderer {
   // kept while the sizes stay the same.
   std::vector<std::uint32_t> columns_;
   int columnsFor_[2] = {0, 0};  // source width, output width of columns_
+  // The byte shuffles of the first groups_ groups of four output columns
+  // (16 bytes each), for the vector path.
+  std::vector<std::uint8_t> masks_;
+  int groups_ = 0;
   std::atomic<std::uint64_t> growths_{0};
 
   std::atomic<std::uint32_t> colour_{0x0000FF};  // red in the low byte

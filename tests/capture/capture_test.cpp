@@ -519,12 +519,14 @@ TEST(PreviewRenderer, ScalesToThePaneTopDownAndAllocatesNothingPerFrame) {
 }
 
 TEST(PreviewRenderer, EveryPaneSizeShowsTheNearestSourcePixels) {
-  // Shrunk, enlarged (a little and a lot), the same size, and widths that
-  // leave a remainder for the vector paths: each output pixel is the source pixel under its centre,
-  // including the source's last column in its last stored row.
+  // Shrunk (a little, which the vector path takes, and a lot), enlarged (a
+  // little and a lot), the same size, and widths that leave a remainder for
+  // the vector paths: each output pixel is the source pixel under its
+  // centre, including the source's last column in its last stored row.
   const int sizes[][4] = {{640, 480, 640, 480}, {640, 480, 333, 250}, {160, 120, 643, 482},
                           {20, 10, 37, 19},     {4, 2, 4, 2},         {1280, 720, 641, 361},
-                          {640, 480, 1270, 950}, {12, 8, 13, 9},      {640, 480, 641, 481}};
+                          {640, 480, 1270, 950}, {12, 8, 13, 9},      {640, 480, 641, 481},
+                          {320, 240, 367, 275}, {400, 300, 333, 250}, {16, 4, 13, 3}};
   for (const auto& z : sizes) {
     const int w = z[0], h = z[1];
     SCOPED_TRACE(testing::Message() << w << "x" << h << " -> " << z[2] << "x" << z[3]);
