@@ -147,7 +147,14 @@ int V4l2Source::FastestRateLocked(std::uint32_t pixelFormat, int width, int heig
     }
   }
   if (!offered) return -1;
-  int fastest = 0;
+  int fastest = 0, slowest = 0;
+  FrameRatesLocked(pixelFormat, width, height, fastest, slowest);
+  return fastest;
+}
+
+void V4l2Source::FrameRatesLocked(std::uint32_t pixelFormat, int width, int height,
+                                  int& fastest, int& slowest) {
+  fastest = slowest = 0;
   for (std::uint32_t k = 0; k < 64; ++k) {
     v4l2_frmivalenum interval{};
     interval.index = k;
@@ -155,12 +162,17 @@ int V4l2Source::FastestRateLocked(std::uint32_t pixelFormat, int width, int heig
     interval.width = static_cast<std::uint32_t>(width);
     interval.height = static_cast<std::uint32_t>(height);
     if (IoctlLocked(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
-    const v4l2_fract& shortest =
-        interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? interval.discrete : interval.stepwise.min;
-    fastest = std::max(fastest, RateOf(shortest));
+    int fast, slow;
+    if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+      fast = slow = RateOf(interval.discrete);
+    } else {
+      fast = RateOf(interval.stepwise.min);
+      slow = RateOf(interval.stepwise.max);
+    }
+    fastest = std::max(fastest, fast);
+    if (slow > 0) slowest = slowest ? std::min(slowest, slow) : slow;
     if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
   }
-  return fastest;
 }
 
 // The camera's JPEGs are taken as they are where libv4l2 would decode them
@@ -278,24 +290,7 @@ void V4l2Source::AddCapabilitiesLocked(std::uint32_t pixelFormat) {
     }
     c.inputWidth = w;
     c.inputHeight = h;
-    for (std::uint32_t k = 0; k < 64; ++k) {
-      v4l2_frmivalenum interval{};
-      interval.index = k;
-      interval.pixel_format = pixelFormat;
-      interval.width = static_cast<std::uint32_t>(w);
-      interval.height = static_cast<std::uint32_t>(h);
-      if (IoctlLocked(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
-      int fast, slow;
-      if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
-        fast = slow = RateOf(interval.discrete);
-      } else {
-        fast = RateOf(interval.stepwise.min);
-        slow = RateOf(interval.stepwise.max);
-      }
-      c.maxFrameRate = std::max(c.maxFrameRate, fast);
-      if (slow > 0) c.minFrameRate = c.minFrameRate ? std::min(c.minFrameRate, slow) : slow;
-      if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
-    }
+    FrameRatesLocked(pixelFormat, w, h, c.maxFrameRate, c.minFrameRate);
     if (c.maxFrameRate < 1) c.maxFrameRate = rate_ > 0 ? rate_ : 30;
     if (c.minFrameRate < 1) c.minFrameRate = 1;
     const bool known = std::any_of(capabilities_.begin(), capabilities_.end(), [&](const auto& k) {

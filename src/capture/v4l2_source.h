@@ -55,7 +55,12 @@ class V4l2Source : public FrameSource {
   bool ApplyFormatLocked(int width, int height, int rate);
   bool TryPixelFormatLocked(std::uint32_t pixelFormat, int width, int height);
   bool PrefersOwnJpegLocked(int width, int height, int rate);
+  // The fastest rate the camera has in a format at a size (0: it does not
+  // say), -1 when it lacks the size in that format.
   int FastestRateLocked(std::uint32_t pixelFormat, int width, int height);
+  // The fastest and slowest rates it lists there (0 for none).
+  void FrameRatesLocked(std::uint32_t pixelFormat, int width, int height, int& fastest,
+                        int& slowest);
   // One of the camera's own JPEGs, n bytes read: decoded and handed on.
   // False, and why, when it could not be decoded.
   bool DeliverJpeg(const std::uint8_t* data, std::size_t n, int width, int height,
