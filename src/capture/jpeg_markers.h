@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace qmr {
 
@@ -24,5 +25,12 @@ bool IsBaselineJpegOfSize(const std::uint8_t* data, std::size_t size, int width,
 // picture's end.) 0 when data does not start with a start-of-image marker
 // or has no end marker: a picture cut short.
 std::size_t JpegLength(const std::uint8_t* data, std::size_t size);
+
+// A copy of a JPEG that lacks Huffman tables, as cameras send Motion JPEG,
+// with the standard tables (which such pictures are coded with) put in just
+// before its scan: a picture file every viewer opens, without compressing
+// the picture again. False when data has no scan to put them before.
+bool WithStandardHuffmanTables(const std::uint8_t* data, std::size_t size,
+                               std::vector<std::uint8_t>& out);
 
 }  // namespace qmr

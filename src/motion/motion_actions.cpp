@@ -177,10 +177,15 @@ bool CameraMotionDetector::SavePicture(const std::string& path) {
   // The camera's own JPEG of this very picture, when any viewer can open it
   // as it is, is saved instead of compressing the picture again (during a
   // motion period that would be every frame).
+  // A camera's Motion JPEG usually leaves out the standard Huffman tables,
+  // which only video players make up for: they are put back in.
   bool tables = false;
-  if (IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), width, height, &tables) &&
-      tables) {
-    return WriteWholeFile(path, frame.jpeg.data(), frame.jpeg.size());
+  if (IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), width, height, &tables)) {
+    if (tables) return WriteWholeFile(path, frame.jpeg.data(), frame.jpeg.size());
+    std::vector<std::uint8_t> whole;
+    if (WithStandardHuffmanTables(frame.jpeg.data(), frame.jpeg.size(), whole)) {
+      return WriteWholeFile(path, whole.data(), whole.size());
+    }
   }
   const unsigned char* data = nullptr;
   unsigned long size = 0;

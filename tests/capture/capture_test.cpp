@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <chrono>
 #include <string>
@@ -13,10 +14,12 @@
 #include "capture/enumerate_devices.h"
 #include "capture/frame_buffer.h"
 #include "capture/jpeg_markers.h"
+#include "capture/jpeg_picture.h"
 #include "capture/pattern_source.h"
 #include "capture/preview_renderer.h"
 #include "capture/video_frame.h"
 #include "config/ini_file.h"
+#include "../support/jpeg_tables.h"
 
 namespace qmr {
 namespace {
@@ -125,20 +128,6 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, int subsampling, int f
   return jpeg;
 }
 
-// The same picture without its Huffman tables, as many cameras send Motion
-// JPEG: every DHT segment before the scan left out.
-std::vector<std::uint8_t> WithoutHuffmanTables(const std::vector<std::uint8_t>& jpeg) {
-  std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
-  std::size_t at = 2;
-  while (at + 4 <= jpeg.size() && jpeg[at + 1] != 0xDA) {
-    const std::size_t length = (std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
-    if (jpeg[at + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + at, jpeg.begin() + at + 2 + length);
-    at += 2 + length;
-  }
-  out.insert(out.end(), jpeg.begin() + at, jpeg.end());
-  return out;
-}
-
 TEST(JpegMarkers, OnlyWholeBaselineColourPicturesOfTheSizeAreKept) {
   const auto baseline = MakeJpeg(64, 48, TJSAMP_420, 0);
   ASSERT_FALSE(baseline.empty());
@@ -147,7 +136,7 @@ TEST(JpegMarkers, OnlyWholeBaselineColourPicturesOfTheSizeAreKept) {
   EXPECT_TRUE(tables);
   // Without its tables it is still a baseline picture of the size (a video
   // player supplies the usual ones), but says so.
-  const auto bare = WithoutHuffmanTables(baseline);
+  const auto bare = testing::WithoutHuffmanTables(baseline);
   ASSERT_LT(bare.size(), baseline.size());
   EXPECT_TRUE(IsBaselineJpegOfSize(bare.data(), bare.size(), 64, 48, &tables));
   EXPECT_FALSE(tables);
@@ -170,6 +159,30 @@ TEST(JpegMarkers, OnlyWholeBaselineColourPicturesOfTheSizeAreKept) {
   EXPECT_FALSE(IsBaselineJpegOfSize(progressive.data(), progressive.size(), 64, 48));
   const auto grey = MakeJpeg(64, 48, TJSAMP_GRAY, 0);
   EXPECT_FALSE(IsBaselineJpegOfSize(grey.data(), grey.size(), 64, 48));
+}
+
+TEST(JpegMarkers, CameraPicturesGetTheStandardTablesBackAndStayTheSamePicture) {
+  for (const int subsampling : {TJSAMP_420, TJSAMP_422}) {
+    const auto original = MakeJpeg(64, 48, subsampling, 0);
+    const auto bare = testing::WithoutHuffmanTables(original);
+    std::vector<std::uint8_t> whole;
+    ASSERT_TRUE(WithStandardHuffmanTables(bare.data(), bare.size(), whole));
+    bool tables = false;
+    EXPECT_TRUE(IsBaselineJpegOfSize(whole.data(), whole.size(), 64, 48, &tables));
+    EXPECT_TRUE(tables);
+    // The tables put in are the ones the picture was coded with: it decodes
+    // to exactly the pixels of the original.
+    ByteBuffer a, b;
+    ASSERT_TRUE(DecodeJpegFrame(original.data(), original.size(), 64, 48, a));
+    ASSERT_TRUE(DecodeJpegFrame(whole.data(), whole.size(), 64, 48, b));
+    ASSERT_EQ(a.Length(), b.Length());
+    EXPECT_EQ(0, std::memcmp(a.Data(), b.Data(), static_cast<std::size_t>(a.Length())));
+  }
+  std::vector<std::uint8_t> out;
+  const std::uint8_t noScan[] = {0xFF, 0xD8, 0xFF, 0xD9};
+  EXPECT_FALSE(WithStandardHuffmanTables(noScan, sizeof noScan, out));
+  EXPECT_FALSE(WithStandardHuffmanTables(nullptr, 0, out));
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(FrameBuffer, CopiesOnlyNewerFrames) {
@@ -529,7 +542,7 @@ TEST(PreviewRenderer, EveryPaneSizeShowsTheNearestSourcePixels) {
                           {320, 240, 367, 275}, {400, 300, 333, 250}, {16, 4, 13, 3}};
   for (const auto& z : sizes) {
     const int w = z[0], h = z[1];
-    SCOPED_TRACE(testing::Message() << w << "x" << h << " -> " << z[2] << "x" << z[3]);
+    SCOPED_TRACE(::testing::Message() << w << "x" << h << " -> " << z[2] << "x" << z[3]);
     std::vector<std::uint8_t> bgr(static_cast<std::size_t>(w) * 3 * h);
     for (std::size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<std::uint8_t>(i * 13 + i / 7);
     PreviewRenderer renderer;

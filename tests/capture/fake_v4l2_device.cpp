@@ -9,6 +9,8 @@
 
 #include <turbojpeg.h>
 
+#include "../support/jpeg_tables.h"
+
 namespace qmr::testing {
 
 namespace {
@@ -440,14 +442,7 @@ std::size_t FakeV4l2Device::ReadJpeg(Node& node, std::uint32_t picture, std::uin
   }
   // UVC cameras leave out the Huffman tables (the standard ones are meant)
   // and pad the picture after its end.
-  std::vector<std::uint8_t> sent(jpeg, jpeg + 2);
-  std::size_t at = 2;
-  while (at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
-    const std::size_t segment = 2 + ((std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3]);
-    if (jpeg[at + 1] != 0xC4) sent.insert(sent.end(), jpeg + at, jpeg + at + segment);
-    at += segment;
-  }
-  sent.insert(sent.end(), jpeg + at, jpeg + length);
+  std::vector<std::uint8_t> sent = WithoutHuffmanTables(jpeg, length);
   tjFree(jpeg);
   sent.resize(sent.size() + 200, 0);
   if (node.damaged != 0) {

@@ -18,7 +18,9 @@
 
 #include "../delivery/delivery_test_support.h"
 #include "../recording/recording_test_util.h"
+#include "../support/jpeg_tables.h"
 #include "capture/capture_device.h"
+#include "capture/jpeg_markers.h"
 #include "capture/pattern_source.h"
 #include "capture/video_frame.h"
 #include "events_context.h"
@@ -62,6 +64,8 @@ class ScriptedDetector : public CameraMotionDetector {
   // Frames come with a JPEG of their pixels, as a stream camera's do; the
   // last one made.
   bool attachJpeg = false;
+  // ... and without their Huffman tables, as webcams send them.
+  bool withoutTables = false;
   std::vector<std::uint8_t> lastJpeg;
   // Frames made so far; frame n is taken at 10:00:00.000 + n * 50 ms.
   int FrameCount() const { return count_; }
@@ -106,6 +110,7 @@ class ScriptedDetector : public CameraMotionDetector {
       if (tjCompress2(tj, bgr.data(), kWidth, kWidth * 3, kHeight, TJPF_BGR, &out, &size,
                       TJSAMP_420, 70, TJFLAG_BOTTOMUP) == 0) {
         frame.jpeg.assign(out, out + size);
+        if (withoutTables) frame.jpeg = testing::WithoutHuffmanTables(frame.jpeg);
       }
       tjFree(out);
       tjDestroy(tj);
@@ -247,6 +252,20 @@ TEST_F(MotionActionsTest, SavedPicturesArePackedIntoThePictureFolderAndNothingIs
   ASSERT_FALSE(own.empty());
   const std::string saved = ReadWhole(picDir_ + "/" + own.back());
   EXPECT_EQ(saved, std::string(detector.lastJpeg.begin(), detector.lastJpeg.end()));
+  detector.End();
+
+  // One whose JPEGs lack the tables: its pictures get them back, still
+  // without being compressed again, so any viewer opens them.
+  detector.withoutTables = true;
+  detector.Begin();
+  const std::vector<std::string> completed = Files(picDir_, ".jpg");
+  ASSERT_FALSE(completed.empty());
+  const std::string file = ReadWhole(picDir_ + "/" + completed.back());
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+  bool tables = false;
+  EXPECT_TRUE(IsBaselineJpegOfSize(bytes, file.size(), kWidth, kHeight, &tables));
+  EXPECT_TRUE(tables);
+  EXPECT_EQ(testing::WithoutHuffmanTables(bytes, file.size()), detector.lastJpeg);
   detector.End();
 }
 
