@@ -2,6 +2,8 @@
 
 #include <turbojpeg.h>
 
+#include "capture/frame_source.h"
+
 namespace qmr {
 
 JpegDecoder::JpegDecoder() : handle_(tjInitDecompress()) {}
@@ -28,6 +30,17 @@ bool JpegDecoder::PictureSize(const std::uint8_t* jpeg, std::size_t size, int& w
 
 std::string JpegDecoder::Error() const {
   return handle_ != nullptr ? tjGetErrorStr2(handle_) : "no JPEG decompressor";
+}
+
+JpegDelivery DecodeIntoSample(SampleSink& sink, JpegDecoder& decoder, const std::uint8_t* jpeg,
+                              std::size_t size, int width, int height) {
+  const int reduction = sink.SampleReduction(width, height);
+  std::uint8_t* target = sink.BeginReducedSample(width, height, reduction);
+  if (target == nullptr) return JpegDelivery::kBusy;
+  sink.AttachSampleJpeg(jpeg, size);
+  const bool filled = decoder.Decode(jpeg, size, target, width / reduction, height / reduction);
+  sink.EndSample(filled);
+  return filled ? JpegDelivery::kDecoded : JpegDelivery::kFailed;
 }
 
 bool DecodeJpegFrame(const std::uint8_t* jpeg, std::size_t size, int width, int height,

@@ -39,6 +39,19 @@ class JpegDecoder {
   void* handle_;
 };
 
+class SampleSink;
+
+// How a camera's JPEG went to its sink.
+enum class JpegDelivery { kDecoded, kBusy, kFailed };
+
+// Hands sink one baseline JPEG of width x height (width a multiple of 4,
+// height even) the copy-free way: decoded straight into the sample, as
+// small as the sink allows when only its preview needs the picture, with
+// the JPEG attached for whoever needs the whole picture or keeps it as it
+// is. kBusy: the sink took no picture now, and nothing was decoded.
+JpegDelivery DecodeIntoSample(SampleSink& sink, JpegDecoder& decoder, const std::uint8_t* jpeg,
+                              std::size_t size, int width, int height);
+
 // Decodes jpeg into out as width x height bottom-up BGR24 rows of width * 3
 // bytes. False (out's length 0) when the data is not a readable JPEG of
 // exactly that size or memory runs out.

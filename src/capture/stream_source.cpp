@@ -447,16 +447,10 @@ bool StreamSource::Play(Session& s) {
     // the pane shows it: JPEG's reduced inverse transforms make that much
     // cheaper than a whole decode, and the picture written is a quarter or
     // less. The JPEG attached is the whole picture for anyone who needs it.
-    const int reduction = sink_->SampleReduction(width, height);
-    std::uint8_t* target = sink_->BeginReducedSample(width, height, reduction);
-    if (target == nullptr) return Step::kSkip;  // the camera is busy: dropped undecoded
+    const JpegDelivery delivery = DecodeIntoSample(*sink_, *turbo, p->data, size, width, height);
+    if (delivery == JpegDelivery::kBusy) return Step::kSkip;  // dropped undecoded
     countDecoded();
-    sink_->AttachSampleJpeg(p->data, size);
-    // A warning (damaged data, concealed) still leaves a whole picture.
-    const bool filled =
-        turbo->Decode(p->data, size, target, width / reduction, height / reduction);
-    sink_->EndSample(filled);
-    if (!filled) {
+    if (delivery == JpegDelivery::kFailed) {
       // This stream's pictures are not for TurboJPEG: the general decoder
       // takes them from the next one on.
       LogFile::Writef("Camera %s: %s, decoding with FFmpeg", name_.c_str(),

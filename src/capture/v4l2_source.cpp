@@ -492,17 +492,12 @@ bool V4l2Source::DeliverJpeg(const std::uint8_t* data, std::size_t n, int width,
   }
   if (sink_->TakesDirectSamples() && (width & 3) == 0 && (height & 1) == 0 &&
       IsBaselineJpegOfSize(data, size, width, height)) {
-    // As a stream camera: decoded straight into the sample, as small as the
-    // preview allows when only the preview needs it, with the JPEG attached
-    // for whoever needs the whole picture or keeps it as it is.
-    const int reduction = sink_->SampleReduction(width, height);
-    std::uint8_t* target = sink_->BeginReducedSample(width, height, reduction);
-    if (target == nullptr) return true;  // the camera is busy: dropped undecoded
-    sink_->AttachSampleJpeg(data, size);
-    const bool filled = decoder.Decode(data, size, target, width / reduction, height / reduction);
-    sink_->EndSample(filled);
-    if (!filled) why = decoder.Error();
-    return filled;
+    // As a stream camera's; a busy camera drops the picture undecoded.
+    if (DecodeIntoSample(*sink_, decoder, data, size, width, height) != JpegDelivery::kFailed) {
+      return true;
+    }
+    why = decoder.Error();
+    return false;
   }
   const std::size_t row = static_cast<std::size_t>(width) * 3;
   picture.resize(row * static_cast<std::size_t>(height));

@@ -174,11 +174,10 @@ bool CameraMotionDetector::SavePicture(const std::string& path) {
           static_cast<std::int64_t>(width) * 3 * height) {
     return false;
   }
-  // The camera's own JPEG of this very picture, when any viewer can open it
-  // as it is, is saved instead of compressing the picture again (during a
-  // motion period that would be every frame).
-  // A camera's Motion JPEG usually leaves out the standard Huffman tables,
-  // which only video players make up for: they are put back in.
+  // The camera's own JPEG of this very picture is saved instead of
+  // compressing the picture again (during a motion period that would be
+  // every frame). Camera Motion JPEG usually leaves out the standard Huffman
+  // tables, which only video players make up for: they are put back in.
   bool tables = false;
   if (IsBaselineJpegOfSize(frame.jpeg.data(), frame.jpeg.size(), width, height, &tables)) {
     if (tables) return WriteWholeFile(path, frame.jpeg.data(), frame.jpeg.size());
