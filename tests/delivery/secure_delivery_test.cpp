@@ -236,6 +236,17 @@ class FakeProxy {
   int port_ = 0;
 };
 
+// Whether the server stored exactly data; if not, how much and where it
+// first differs, so that a rare mismatch says what went wrong.
+::testing::AssertionResult StoredWhole(const std::string& path, const std::string& data) {
+  const std::string stored = ReadWhole(path);
+  if (stored == data) return ::testing::AssertionSuccess();
+  std::size_t same = 0;
+  while (same < stored.size() && same < data.size() && stored[same] == data[same]) ++same;
+  return ::testing::AssertionFailure() << path << " holds " << stored.size() << " bytes of "
+                                       << data.size() << ", the first " << same << " right";
+}
+
 struct FtpRun {
   bool connected = false;
   bool uploaded = false;
@@ -279,7 +290,7 @@ TEST_F(SecureDeliveryTest, FtpModesTlsAndNoProxy) {
 
   EXPECT_TRUE(Upload(passiveOnly.Address(), FtpClient::kPassive, 0, tmp_.File("event.zip"), "p.zip")
                   .uploaded);
-  EXPECT_TRUE(ReadWhole(tmp_.File("root/p.zip")) == data);
+  EXPECT_TRUE(StoredWhole(tmp_.File("root/p.zip"), data)) << tmp_.Log();
   const FtpRun refusedActive =
       Upload(passiveOnly.Address(), FtpClient::kActive, 0, tmp_.File("event.zip"), "a.zip");
   EXPECT_TRUE(refusedActive.connected);
@@ -290,7 +301,7 @@ TEST_F(SecureDeliveryTest, FtpModesTlsAndNoProxy) {
   EXPECT_TRUE(Upload(activeOnly.Address(), FtpClient::kPassiveThenActive, 0, tmp_.File("event.zip"),
                      "f.zip")
                   .uploaded);
-  EXPECT_TRUE(ReadWhole(tmp_.File("root/f.zip")) == data);
+  EXPECT_TRUE(StoredWhole(tmp_.File("root/f.zip"), data)) << tmp_.Log();
   EXPECT_NE(tmp_.Log().find("FTP passive mode failed"), std::string::npos);
 
   const std::string secureByName = "localhost:" + std::to_string(secure.Port());
@@ -298,12 +309,12 @@ TEST_F(SecureDeliveryTest, FtpModesTlsAndNoProxy) {
                      tmp_.File("event.zip"), "s.zip")
                   .uploaded)
       << tmp_.Log();
-  EXPECT_TRUE(ReadWhole(tmp_.File("root/s.zip")) == data);
+  EXPECT_TRUE(StoredWhole(tmp_.File("root/s.zip"), data)) << tmp_.Log();
   EXPECT_TRUE(Upload("localhost:" + std::to_string(implicit.Port()), FtpClient::kPassiveThenActive,
                      FtpClient::kSecurityImplicitTls, tmp_.File("event.zip"), "i.zip")
                   .uploaded)
       << tmp_.Log();
-  EXPECT_TRUE(ReadWhole(tmp_.File("root/i.zip")) == data);
+  EXPECT_TRUE(StoredWhole(tmp_.File("root/i.zip"), data)) << tmp_.Log();
   // The server wants TLS: a plain login is refused, and so is a certificate
   // that does not name the host.
   EXPECT_FALSE(
