@@ -178,7 +178,10 @@ void V4l2Source::FrameRatesLocked(std::uint32_t pixelFormat, int width, int heig
 // The camera's JPEGs are taken as they are where libv4l2 would decode them
 // anyway: it prefers an uncompressed format when the camera has one at the
 // size that keeps up with the rate, and so does this, so the pictures stay
-// what they were; only who decodes them changes.
+// what they were; only who decodes them changes. While libv4l2 turns or
+// corrects a camera's pictures (cameras mounted upside down, software white
+// balance), it lists and accepts only the formats it converts to, so such a
+// camera keeps its conversion.
 bool V4l2Source::PrefersOwnJpegLocked(int width, int height, int rate) {
   if (convertOnly_) return false;
   int jpegRate = -1, plainRate = -1;

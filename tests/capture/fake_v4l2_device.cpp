@@ -131,6 +131,11 @@ void FakeV4l2Device::LimitYuyv(const std::string& path, std::uint32_t fastest) {
   nodes_.at(path)->yuyvFastest = fastest;
 }
 
+void FakeV4l2Device::TurnPictures(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nodes_.at(path)->turned = true;
+}
+
 void FakeV4l2Device::DamagePictures(const std::string& path, int count) {
   std::lock_guard<std::mutex> lock(mutex_);
   nodes_.at(path)->damaged = count;
@@ -142,7 +147,9 @@ std::uint32_t FakeV4l2Device::PixelFormat(const std::string& path) {
 }
 
 bool FakeV4l2Device::Offers(const Node& node, std::uint32_t pixelFormat) {
-  return FindFormat(pixelFormat) && (pixelFormat != V4L2_PIX_FMT_YUYV || node.yuyvFastest > 0);
+  const FormatInfo* format = FindFormat(pixelFormat);
+  if (!format || (node.turned && !(format->flags & V4L2_FMT_FLAG_EMULATED))) return false;
+  return pixelFormat != V4L2_PIX_FMT_YUYV || node.yuyvFastest > 0;
 }
 
 std::vector<std::uint32_t> FakeV4l2Device::RatesOf(const Node& node, std::uint32_t pixelFormat,
@@ -220,6 +227,7 @@ int FakeV4l2Device::TryFormat(const Node& node, v4l2_format& fmt) {
   v4l2_pix_format& pix = fmt.fmt.pix;
   // A driver never refuses a format: it answers with the nearest it has.
   const FormatInfo* format = Offers(node, pix.pixelformat) ? FindFormat(pix.pixelformat) : nullptr;
+  if (!format && node.turned) format = &kFormats[2];
   if (!format) format = Offers(node, kFormats[0].fourcc) ? &kFormats[0] : &kFormats[1];
   const SizeInfo* best = &kSizes[0];
   long bestDistance = -1;
@@ -414,8 +422,12 @@ ssize_t FakeV4l2Device::Read(int fd, void* buffer, std::size_t size) {
   if (node->pixelFormat == V4L2_PIX_FMT_BGR24) {
     for (std::size_t i = 0; i + 3 <= n; i += 3) {
       const std::size_t pixel = i / 3;
-      Pixel(static_cast<int>(pixel % node->width), static_cast<int>(pixel / node->width), picture,
-            out + i);
+      int x = static_cast<int>(pixel % node->width), y = static_cast<int>(pixel / node->width);
+      if (node->turned) {
+        x = static_cast<int>(node->width) - 1 - x;
+        y = static_cast<int>(node->height) - 1 - y;
+      }
+      Pixel(x, y, picture, out + i);
     }
   } else {
     std::memset(out, 0x80, n);

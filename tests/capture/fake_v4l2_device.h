@@ -41,6 +41,12 @@ class FakeV4l2Device : public V4l2Api {
   // their larger sizes fast enough compressed.
   void LimitYuyv(const std::string& path, std::uint32_t fastest);
 
+  // libv4l2 turns the camera's pictures (cameras mounted upside down, as in
+  // some laptops): it then lists and accepts only the formats it converts
+  // to, as it does whenever it flips or corrects a camera's pictures, and
+  // they arrive turned by half a circle.
+  void TurnPictures(const std::string& path);
+
   // The next count Motion JPEG pictures read are cut short (-1: all from
   // now on).
   void DamagePictures(const std::string& path, int count);
@@ -69,6 +75,7 @@ class FakeV4l2Device : public V4l2Api {
     bool fixedRate = false;
     std::uint32_t yuyvFastest = 1000;  // 0: no YUYV
     int damaged = 0;
+    bool turned = false;
     std::uint32_t pixelFormat = V4L2_PIX_FMT_YUYV;
     std::uint32_t width = 640, height = 480;
     v4l2_fract interval{1, 30};

@@ -115,14 +115,18 @@ TEST_F(V4l2Test, CameraWithoutFrameRateControlKeepsAUsableRate) {
 // Pixels of the frame off the pattern's blue and green (red counts pictures)
 // by more than tolerance: 0 for converted pictures, JPEG's loss for decoded
 // ones.
-int WrongPixels(const VideoFrame& frame, int tolerance = 0) {
+int WrongPixels(const VideoFrame& frame, int tolerance = 0, bool turned = false) {
   const int width = frame.Width(), height = frame.Height();
   int wrong = 0;
   for (int row = 0; row < height; ++row) {
     const std::uint8_t* p = frame.pixels.Data() + static_cast<std::size_t>(row) * width * 3;
     for (int x = 0; x < width; ++x, p += 3) {
       std::uint8_t bgr[3];
-      FakeV4l2Device::Pixel(x, height - 1 - row, 0, bgr);
+      if (turned) {
+        FakeV4l2Device::Pixel(width - 1 - x, row, 0, bgr);
+      } else {
+        FakeV4l2Device::Pixel(x, height - 1 - row, 0, bgr);
+      }
       if (std::abs(p[0] - bgr[0]) > tolerance || std::abs(p[1] - bgr[1]) > tolerance) ++wrong;
     }
   }
@@ -269,6 +273,30 @@ TEST_F(V4l2Test, CameraWhoseJpegsCannotBeReadIsLeftToLibv4l2) {
   device->Close();
   EXPECT_NE(ReadLog().find("its pictures are no whole JPEGs, converting with libv4l2"),
             std::string::npos);
+}
+
+// A camera that libv4l2 turns (mounted upside down) keeps its conversion
+// even where its JPEGs alone reach the rate: taking them here would show the
+// picture upside down.
+TEST_F(V4l2Test, CameraThatLibv4l2TurnsKeepsItsConversion) {
+  fake_.LimitYuyv(kPath, 0);  // Motion JPEG only
+  fake_.TurnPictures(kPath);
+  auto device = OpenDevice();
+  const BitmapInfoHeader large = MakeRgb24Header(640, 480);
+  ASSERT_TRUE(device->SetFormat(&large, 30));
+  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_BGR24);
+  BitmapInfoHeader header;
+  int rate = 0;
+  ASSERT_TRUE(device->GetFormat(header, rate));
+  EXPECT_EQ(header.width, 640);
+  EXPECT_EQ(rate, 30);
+  ASSERT_TRUE(device->Start());
+  VideoFrame frame;
+  ASSERT_TRUE(device->RequestFrame(frame));
+  ASSERT_EQ(frame.pixels.Length(), 640 * 480 * 3);
+  EXPECT_EQ(WrongPixels(frame, 0, true), 0);
+  device->Close();
+  EXPECT_EQ(ReadLog().find("converting with libv4l2"), std::string::npos);
 }
 
 TEST_F(V4l2Test, PropertiesDriveTheirControlsAndAutomaticModes) {
