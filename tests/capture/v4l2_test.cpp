@@ -50,6 +50,21 @@ class V4l2Test : public ::testing::Test {
     EXPECT_TRUE(device->Open(std::make_unique<V4l2Source>(kPath, "", fake_)));
     return device;
   }
+  // Asks for 640x480 at 30 frames a second, which the camera must keep,
+  // with the camera in pixelFormat; starts the stream and takes one frame.
+  void StartLarge(CaptureDevice& device, std::uint32_t pixelFormat, VideoFrame& frame) {
+    const BitmapInfoHeader large = MakeRgb24Header(640, 480);
+    ASSERT_TRUE(device.SetFormat(&large, 30));
+    EXPECT_EQ(fake_.PixelFormat(kPath), pixelFormat);
+    BitmapInfoHeader header;
+    int rate = 0;
+    ASSERT_TRUE(device.GetFormat(header, rate));
+    EXPECT_EQ(header.width, 640);
+    EXPECT_EQ(rate, 30);
+    ASSERT_TRUE(device.Start());
+    ASSERT_TRUE(device.RequestFrame(frame));
+    ASSERT_EQ(frame.pixels.Length(), 640 * 480 * 3);
+  }
   std::string dir_;
   FakeV4l2Device fake_;
 };
@@ -203,21 +218,11 @@ TEST_F(V4l2Test, CameraJpegsAreDecodedHereWhereLibv4l2WouldOnlyDecodeThemToo) {
   const BitmapInfoHeader large = MakeRgb24Header(640, 480);
   ASSERT_TRUE(device->SetFormat(&large, 15));
   EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_BGR24);
-  ASSERT_TRUE(device->SetFormat(&large, 30));
-  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_MJPEG);
-  BitmapInfoHeader header;
-  int rate = 0;
-  ASSERT_TRUE(device->GetFormat(header, rate));
-  EXPECT_EQ(header.width, 640);
-  EXPECT_EQ(rate, 30);
-
-  ASSERT_TRUE(device->Start());
   // A requested frame is decoded whole, right way up, and comes with the
   // camera's JPEG as it was sent (trimmed of its padding, still without
   // Huffman tables), for recordings that keep it.
   VideoFrame frame;
-  ASSERT_TRUE(device->RequestFrame(frame));
-  ASSERT_EQ(frame.pixels.Length(), 640 * 480 * 3);
+  ASSERT_NO_FATAL_FAILURE(StartLarge(*device, V4L2_PIX_FMT_MJPEG, frame));
   EXPECT_LT(WrongPixels(frame, kJpegLoss), 640 * 480 / 50);
   bool tables = true;
   EXPECT_TRUE(
@@ -282,18 +287,8 @@ TEST_F(V4l2Test, CameraThatLibv4l2TurnsKeepsItsConversion) {
   fake_.LimitYuyv(kPath, 0);  // Motion JPEG only
   fake_.TurnPictures(kPath);
   auto device = OpenDevice();
-  const BitmapInfoHeader large = MakeRgb24Header(640, 480);
-  ASSERT_TRUE(device->SetFormat(&large, 30));
-  EXPECT_EQ(fake_.PixelFormat(kPath), V4L2_PIX_FMT_BGR24);
-  BitmapInfoHeader header;
-  int rate = 0;
-  ASSERT_TRUE(device->GetFormat(header, rate));
-  EXPECT_EQ(header.width, 640);
-  EXPECT_EQ(rate, 30);
-  ASSERT_TRUE(device->Start());
   VideoFrame frame;
-  ASSERT_TRUE(device->RequestFrame(frame));
-  ASSERT_EQ(frame.pixels.Length(), 640 * 480 * 3);
+  ASSERT_NO_FATAL_FAILURE(StartLarge(*device, V4L2_PIX_FMT_BGR24, frame));
   EXPECT_EQ(WrongPixels(frame, 0, true), 0);
   device->Close();
   EXPECT_EQ(ReadLog().find("converting with libv4l2"), std::string::npos);
