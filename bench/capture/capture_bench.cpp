@@ -1,7 +1,9 @@
 // What the frame thread spends on one 640 x 480 picture (copy it bottom-up
 // into the sample buffer, store it for a consumer) against one plain memcpy
 // of the same bytes, and the same for a test-pattern picture and the preview
-// conversion. Compare the ratios; absolute times depend on the machine.
+// conversion, and a webcam's YUYV converted into the sample against
+// libv4l2's conversion. Compare the ratios; absolute times depend on the
+// machine.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -12,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "../../tests/support/libv4l_conversion.h"
 #include "capture/capture_device.h"
 #include "capture/pattern_source.h"
+#include "capture/yuyv_picture.h"
 
 namespace {
 
@@ -71,6 +75,36 @@ void BM_FrameThreadCopyFlipStore(benchmark::State& state) {
       memcpyTime.count() > 0 ? static_cast<double>(frameTime.count()) / memcpyTime.count() : 0.0;
 }
 BENCHMARK(BM_FrameThreadCopyFlipStore);
+
+// A webcam's 640 x 480 YUYV picture into the bottom-up sample: converted
+// here, against libv4l2's conversion of the same picture (top-down, before
+// the frame thread's flip copy) in the same loop. Target: x_libv4l2 <= 0.5.
+void BM_YuyvIntoSample(benchmark::State& state) {
+  std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(kWidth) * 2 * kHeight), theirs;
+  for (std::size_t i = 0; i < yuyv.size(); ++i) yuyv[i] = static_cast<std::uint8_t>(i * 7 + i / 1280);
+  std::vector<std::uint8_t> sample(kBytes);
+  qmr::testing::Libv4lConversion libv4l;
+  if (!libv4l.Usable()) {
+    state.SkipWithError("libv4lconvert unusable");
+    return;
+  }
+  using Clock = std::chrono::steady_clock;
+  Clock::duration ours{}, reference{};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    qmr::YuyvToBottomUpBgr(yuyv.data(), kWidth * 2, kWidth, kHeight, sample.data());
+    benchmark::ClobberMemory();
+    const auto t1 = Clock::now();
+    libv4l.Convert(yuyv.data(), kWidth * 2, kWidth, kHeight, theirs);
+    benchmark::ClobberMemory();
+    const auto t2 = Clock::now();
+    ours += t1 - t0;
+    reference += t2 - t1;
+  }
+  state.counters["x_libv4l2"] =
+      reference.count() > 0 ? static_cast<double>(ours.count()) / reference.count() : 0.0;
+}
+BENCHMARK(BM_YuyvIntoSample);
 
 // Arguments: the pane's size (0 x 0: the picture's own size).
 void BM_PreviewConversion(benchmark::State& state) {

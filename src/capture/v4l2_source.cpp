@@ -10,6 +10,7 @@
 
 #include "base/log_file.h"
 #include "capture/jpeg_markers.h"
+#include "capture/yuyv_picture.h"
 
 namespace qmr {
 
@@ -95,7 +96,7 @@ bool V4l2Source::Open() {
   if (fd_ >= 0) return true;
   if (!OpenDevice()) return false;
   // Keep the camera's own size but ask for BGR24, which libv4l2 converts to
-  // (or the camera's JPEGs, where libv4l2 would only decode those).
+  // (or the camera's JPEGs or YUYV, which this source decodes or converts).
   v4l2_format fmt{};
   fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   if (IoctlLocked(VIDIOC_G_FMT, &fmt) != 0 ||
@@ -204,10 +205,28 @@ bool V4l2Source::PrefersOwnJpegLocked(int width, int height, int rate) {
   return plainRate < wanted;
 }
 
+bool V4l2Source::SendsOwnLocked(std::uint32_t pixelFormat, int width, int height) {
+  for (std::uint32_t i = 0; i < 64; ++i) {
+    v4l2_fmtdesc desc{};
+    desc.index = i;
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (IoctlLocked(VIDIOC_ENUM_FMT, &desc) != 0) break;
+    if (desc.pixelformat == pixelFormat && !(desc.flags & V4L2_FMT_FLAG_EMULATED)) {
+      return FastestRateLocked(pixelFormat, width, height) >= 0;
+    }
+  }
+  return false;
+}
+
 bool V4l2Source::ApplyFormatLocked(int width, int height, int rate) {
   jpeg_ = PrefersOwnJpegLocked(width, height, rate) &&
           TryPixelFormatLocked(V4L2_PIX_FMT_MJPEG, width, height);
-  if (!jpeg_ && !TryPixelFormatLocked(V4L2_PIX_FMT_BGR24, width, height)) return false;
+  // Where libv4l2 would convert from the camera's YUYV, so does this source:
+  // the same pictures, with the conversion done here. libv4l2 hides the
+  // camera's own formats while it turns or corrects its pictures.
+  yuyv_ = !jpeg_ && !convertOnly_ && SendsOwnLocked(V4L2_PIX_FMT_YUYV, width, height) &&
+          TryPixelFormatLocked(V4L2_PIX_FMT_YUYV, width, height);
+  if (!jpeg_ && !yuyv_ && !TryPixelFormatLocked(V4L2_PIX_FMT_BGR24, width, height)) return false;
   ReadFormatLocked();
   return width_ > 0 && height_ > 0;
 }
@@ -218,7 +237,7 @@ void V4l2Source::ReadFormatLocked() {
   if (IoctlLocked(VIDIOC_G_FMT, &fmt) == 0) {
     width_ = static_cast<int>(fmt.fmt.pix.width);
     height_ = static_cast<int>(fmt.fmt.pix.height);
-    stride_ = std::max(static_cast<int>(fmt.fmt.pix.bytesperline), width_ * 3);
+    stride_ = std::max(static_cast<int>(fmt.fmt.pix.bytesperline), width_ * (yuyv_ ? 2 : 3));
     imageSize_ = std::max(static_cast<int>(fmt.fmt.pix.sizeimage), stride_ * height_);
   }
   v4l2_streamparm parm{};
@@ -512,6 +531,24 @@ bool V4l2Source::DeliverJpeg(const std::uint8_t* data, std::size_t n, int width,
   return true;
 }
 
+void V4l2Source::DeliverYuyv(const std::uint8_t* data, int width, int height, int stride,
+                             std::vector<std::uint8_t>& picture) {
+  if (sink_->TakesDirectSamples() && (width & 3) == 0) {
+    // Straight into the sample; a busy camera drops the picture unconverted.
+    if (std::uint8_t* target = sink_->BeginSample(width, height)) {
+      YuyvToBottomUpBgr(data, stride, width, height, target);
+      sink_->EndSample(true);
+    }
+    return;
+  }
+  const std::size_t row = static_cast<std::size_t>(width) * 3;
+  picture.resize(row * static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y) {
+    YuyvRowToBgr(data + static_cast<std::size_t>(stride) * y, width, picture.data() + row * y);
+  }
+  sink_->OnSample(picture.data(), width, height, static_cast<int>(row));
+}
+
 bool V4l2Source::SwitchToConversion(const std::string& why) {
   LogFile::Writef("Camera %s: %s, converting with libv4l2", name_.c_str(), why.c_str());
   std::lock_guard<std::mutex> lock(mutex_);
@@ -535,7 +572,7 @@ void V4l2Source::Run() {
   std::string ended, why;
   while (!stop_.load() && StopFlag.load() == 0) {
     int fd, width, height, stride, size;
-    bool jpeg;
+    bool jpeg, yuyv;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       fd = fd_;
@@ -544,6 +581,7 @@ void V4l2Source::Run() {
       stride = stride_;
       size = imageSize_;
       jpeg = jpeg_;
+      yuyv = yuyv_;
     }
     if (fd < 0 || size <= 0) {
       ended = "the device is closed";
@@ -559,7 +597,7 @@ void V4l2Source::Run() {
     if (ready <= 0) continue;
     // libv4l2 emulates read() over streaming buffers where the driver has
     // no read of its own, converting to BGR24 on the way (or handing over
-    // the camera's JPEG as it is).
+    // the camera's JPEG or YUYV as it is).
     const int n = static_cast<int>(api_.Read(fd, buffer.data(), static_cast<std::size_t>(size)));
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
@@ -588,6 +626,11 @@ void V4l2Source::Run() {
         break;
       }
       badJpegs = 0;
+      continue;
+    }
+    if (yuyv) {
+      if (n < stride * (height - 1) + width * 2) continue;  // a short picture
+      DeliverYuyv(buffer.data(), width, height, stride, picture);
       continue;
     }
     if (n < stride * (height - 1) + width * 3) continue;  // a short picture

@@ -5,7 +5,9 @@
 // them itself, as stream cameras do: straight into the capture sample, only
 // as large as the preview shows them while nothing else needs the picture,
 // and with the camera's JPEG kept for recordings. Should the camera's JPEGs
-// prove unreadable, libv4l2 converts them from then on. Pictures are read
+// prove unreadable, libv4l2 converts them from then on. A camera's YUYV is
+// taken as it is too and converted here, with libv4l2's arithmetic but
+// several times faster and straight into the sample. Pictures are read
 // on the streaming thread with a short poll so that Stop is answered at
 // once; a camera that is unplugged ends its stream and says so once.
 #pragma once
@@ -65,6 +67,12 @@ class V4l2Source : public FrameSource {
   // False, and why, when it could not be decoded.
   bool DeliverJpeg(const std::uint8_t* data, std::size_t n, int width, int height,
                    JpegDecoder& decoder, std::vector<std::uint8_t>& picture, std::string& why);
+  // One YUYV picture of rows stride bytes apart: converted and handed on.
+  void DeliverYuyv(const std::uint8_t* data, int width, int height, int stride,
+                   std::vector<std::uint8_t>& picture);
+  // Whether the camera itself (not libv4l2's conversion) sends pixelFormat
+  // at this size.
+  bool SendsOwnLocked(std::uint32_t pixelFormat, int width, int height);
   // After too many unreadable JPEGs: libv4l2 converts from now on. False
   // when the camera could not be set up again.
   bool SwitchToConversion(const std::string& why);
@@ -83,6 +91,7 @@ class V4l2Source : public FrameSource {
   std::string openError_;  // why Open failed
   int width_ = 0, height_ = 0, stride_ = 0, imageSize_ = 0, rate_ = 0;
   bool jpeg_ = false;         // the camera's own Motion JPEG is read, not BGR24
+  bool yuyv_ = false;         // the camera's own YUYV is read, not BGR24
   bool convertOnly_ = false;  // its JPEGs proved unreadable: always BGR24
   std::vector<VideoCapability> capabilities_;
 

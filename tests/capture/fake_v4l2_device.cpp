@@ -106,6 +106,17 @@ void FakeV4l2Device::Pixel(int x, int y, std::uint32_t picture, std::uint8_t bgr
   bgr[2] = static_cast<std::uint8_t>(picture);
 }
 
+void FakeV4l2Device::YuyvPicture(int width, int height, std::uint8_t* out) {
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; x += 2, out += 4) {
+      out[0] = static_cast<std::uint8_t>(x + 2 * y);
+      out[1] = static_cast<std::uint8_t>(3 * x + 7 * y);
+      out[2] = static_cast<std::uint8_t>(x + 1 + 2 * y);
+      out[3] = static_cast<std::uint8_t>(250 - x - 5 * y);
+    }
+  }
+}
+
 void FakeV4l2Device::AddNode(const std::string& path, const std::string& card, bool capture) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto node = std::make_unique<Node>();
@@ -430,7 +441,9 @@ ssize_t FakeV4l2Device::Read(int fd, void* buffer, std::size_t size) {
       Pixel(x, y, picture, out + i);
     }
   } else {
-    std::memset(out, 0x80, n);
+    std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(node->width) * 2 * node->height);
+    YuyvPicture(static_cast<int>(node->width), static_cast<int>(node->height), yuyv.data());
+    std::memcpy(out, yuyv.data(), std::min(n, yuyv.size()));
   }
   return static_cast<ssize_t>(n);
 }

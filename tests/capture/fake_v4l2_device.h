@@ -28,6 +28,10 @@ class FakeV4l2Device : public V4l2Api {
   // The pixel a picture holds at (x, y), counting rows from the top: blue =
   // x, green = y, red = the picture number (each modulo 256).
   static void Pixel(int x, int y, std::uint32_t picture, std::uint8_t bgr[3]);
+  // The camera's YUYV picture (the same for every picture number): rows of
+  // width * 2 bytes whose luma and colour run through every value, far
+  // enough for the conversion to clip.
+  static void YuyvPicture(int width, int height, std::uint8_t* out);
 
   // A capture node (the webcam) or, with capture false, a metadata node.
   void AddNode(const std::string& path, const std::string& card, bool capture = true);
