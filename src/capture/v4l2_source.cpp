@@ -222,9 +222,12 @@ bool V4l2Source::ApplyFormatLocked(int width, int height, int rate) {
   jpeg_ = PrefersOwnJpegLocked(width, height, rate) &&
           TryPixelFormatLocked(V4L2_PIX_FMT_MJPEG, width, height);
   // Where libv4l2 would convert from the camera's YUYV, so does this source:
-  // the same pictures, with the conversion done here. libv4l2 hides the
-  // camera's own formats while it turns or corrects its pictures.
+  // the same pictures, with the conversion done here. A camera that sends
+  // RGB itself (capture cards) keeps that, and libv4l2 hides the camera's
+  // own formats while it turns or corrects its pictures.
   yuyv_ = !jpeg_ && !convertOnly_ && SendsOwnLocked(V4L2_PIX_FMT_YUYV, width, height) &&
+          !SendsOwnLocked(V4L2_PIX_FMT_BGR24, width, height) &&
+          !SendsOwnLocked(V4L2_PIX_FMT_RGB24, width, height) &&
           TryPixelFormatLocked(V4L2_PIX_FMT_YUYV, width, height);
   if (!jpeg_ && !yuyv_ && !TryPixelFormatLocked(V4L2_PIX_FMT_BGR24, width, height)) return false;
   ReadFormatLocked();
