@@ -9,16 +9,13 @@
 #include <immintrin.h>
 #endif
 
+#include "capture/cpu_features.h"
+
 namespace qmr {
 
 namespace {
 
 #if defined(__x86_64__)
-bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
-
 // The picture at its own size: four pixels per step, their 12 bytes spread
 // to 16 with the fourth byte of each set to 0xFF. Each 16-byte load reads 4
 // bytes past the pixels it uses, so the last pixels (up to 6) are left to the

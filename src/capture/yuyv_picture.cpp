@@ -6,6 +6,8 @@
 #include <immintrin.h>
 #endif
 
+#include "capture/cpu_features.h"
+
 namespace qmr {
 
 namespace {
@@ -31,11 +33,6 @@ void PairToBgr(const std::uint8_t* yuyv, std::uint8_t* bgr) {
 }
 
 #if defined(__x86_64__)
-bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
-
 // Eight pixels (16 bytes in, 24 out) per step, in 16-bit lanes: every
 // intermediate of the arithmetic above fits (129 U' lies within +-16512), and
 // packing with unsigned saturation is the same clipping. Returns how many
