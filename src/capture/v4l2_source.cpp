@@ -183,15 +183,11 @@ void V4l2Source::FrameRatesLocked(std::uint32_t pixelFormat, int width, int heig
 // corrects a camera's pictures (cameras mounted upside down, software white
 // balance), it lists and accepts only the formats it converts to, so such a
 // camera keeps its conversion.
-bool V4l2Source::PrefersOwnJpegLocked(int width, int height, int rate) {
+bool V4l2Source::PrefersOwnJpegLocked(const std::vector<v4l2_fmtdesc>& own, int width,
+                                      int height, int rate) {
   if (convertOnly_) return false;
   int jpegRate = -1, plainRate = -1;
-  for (std::uint32_t i = 0; i < 64; ++i) {
-    v4l2_fmtdesc desc{};
-    desc.index = i;
-    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (IoctlLocked(VIDIOC_ENUM_FMT, &desc) != 0) break;
-    if (desc.flags & V4L2_FMT_FLAG_EMULATED) continue;  // libv4l2's own conversions
+  for (const v4l2_fmtdesc& desc : own) {
     if (desc.pixelformat == V4L2_PIX_FMT_MJPEG) {
       jpegRate = std::max(jpegRate, FastestRateLocked(desc.pixelformat, width, height));
     } else if (!(desc.flags & V4L2_FMT_FLAG_COMPRESSED)) {
@@ -205,29 +201,36 @@ bool V4l2Source::PrefersOwnJpegLocked(int width, int height, int rate) {
   return plainRate < wanted;
 }
 
-bool V4l2Source::SendsOwnLocked(std::uint32_t pixelFormat, int width, int height) {
+std::vector<v4l2_fmtdesc> V4l2Source::OwnFormatsLocked() {
+  std::vector<v4l2_fmtdesc> own;
   for (std::uint32_t i = 0; i < 64; ++i) {
     v4l2_fmtdesc desc{};
     desc.index = i;
     desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (IoctlLocked(VIDIOC_ENUM_FMT, &desc) != 0) break;
-    if (desc.pixelformat == pixelFormat && !(desc.flags & V4L2_FMT_FLAG_EMULATED)) {
-      return FastestRateLocked(pixelFormat, width, height) >= 0;
-    }
+    if (!(desc.flags & V4L2_FMT_FLAG_EMULATED)) own.push_back(desc);  // not libv4l2's
   }
-  return false;
+  return own;
+}
+
+bool V4l2Source::SendsLocked(const std::vector<v4l2_fmtdesc>& own, std::uint32_t pixelFormat,
+                             int width, int height) {
+  return std::any_of(own.begin(), own.end(),
+                     [&](const v4l2_fmtdesc& d) { return d.pixelformat == pixelFormat; }) &&
+         FastestRateLocked(pixelFormat, width, height) >= 0;
 }
 
 bool V4l2Source::ApplyFormatLocked(int width, int height, int rate) {
-  jpeg_ = PrefersOwnJpegLocked(width, height, rate) &&
+  const std::vector<v4l2_fmtdesc> own = OwnFormatsLocked();
+  jpeg_ = PrefersOwnJpegLocked(own, width, height, rate) &&
           TryPixelFormatLocked(V4L2_PIX_FMT_MJPEG, width, height);
   // Where libv4l2 would convert from the camera's YUYV, so does this source:
   // the same pictures, with the conversion done here. A camera that sends
   // RGB itself (capture cards) keeps that, and libv4l2 hides the camera's
   // own formats while it turns or corrects its pictures.
-  yuyv_ = !jpeg_ && !convertOnly_ && SendsOwnLocked(V4L2_PIX_FMT_YUYV, width, height) &&
-          !SendsOwnLocked(V4L2_PIX_FMT_BGR24, width, height) &&
-          !SendsOwnLocked(V4L2_PIX_FMT_RGB24, width, height) &&
+  yuyv_ = !jpeg_ && !convertOnly_ && SendsLocked(own, V4L2_PIX_FMT_YUYV, width, height) &&
+          !SendsLocked(own, V4L2_PIX_FMT_BGR24, width, height) &&
+          !SendsLocked(own, V4L2_PIX_FMT_RGB24, width, height) &&
           TryPixelFormatLocked(V4L2_PIX_FMT_YUYV, width, height);
   if (!jpeg_ && !yuyv_ && !TryPixelFormatLocked(V4L2_PIX_FMT_BGR24, width, height)) return false;
   ReadFormatLocked();

@@ -12,6 +12,8 @@
 // once; a camera that is unplugged ends its stream and says so once.
 #pragma once
 
+#include <linux/videodev2.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -56,7 +58,14 @@ class V4l2Source : public FrameSource {
   // decides between the camera's own formats.
   bool ApplyFormatLocked(int width, int height, int rate);
   bool TryPixelFormatLocked(std::uint32_t pixelFormat, int width, int height);
-  bool PrefersOwnJpegLocked(int width, int height, int rate);
+  // The formats the camera itself sends (not libv4l2's conversions).
+  std::vector<v4l2_fmtdesc> OwnFormatsLocked();
+  // Whether the camera's JPEGs are to be decoded here; own: its formats.
+  bool PrefersOwnJpegLocked(const std::vector<v4l2_fmtdesc>& own, int width, int height,
+                            int rate);
+  // Whether the camera itself sends pixelFormat at this size.
+  bool SendsLocked(const std::vector<v4l2_fmtdesc>& own, std::uint32_t pixelFormat, int width,
+                   int height);
   // The fastest rate the camera has in a format at a size (0: it does not
   // say), -1 when it lacks the size in that format.
   int FastestRateLocked(std::uint32_t pixelFormat, int width, int height);
@@ -70,9 +79,6 @@ class V4l2Source : public FrameSource {
   // One YUYV picture of rows stride bytes apart: converted and handed on.
   void DeliverYuyv(const std::uint8_t* data, int width, int height, int stride,
                    std::vector<std::uint8_t>& picture);
-  // Whether the camera itself (not libv4l2's conversion) sends pixelFormat
-  // at this size.
-  bool SendsOwnLocked(std::uint32_t pixelFormat, int width, int height);
   // After too many unreadable JPEGs: libv4l2 converts from now on. False
   // when the camera could not be set up again.
   bool SwitchToConversion(const std::string& why);
